@@ -1,0 +1,92 @@
+// vexlor pixel program: the statement runner that executes the user's
+// assignments for one pixel, and frame mapping over whole bitmaps.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace vexlor {
+
+// ---- Instance settings ----------------------------------------------------
+
+inline constexpr int kTextSize = 2048;  // program text bytes, terminator included
+inline constexpr int kMaxTextLength = kTextSize - 1;
+
+// The per-instance record the host allocates, stores and copies as plain
+// bytes: the clamp option ("Verify 0-1 limits") and the program text.
+struct FilterSettings {
+  uint8_t clamp;
+  char text[kTextSize];
+};
+static_assert(sizeof(FilterSettings) == 2049, "the host stores exactly 2049 bytes");
+
+// ---- Statement runner -----------------------------------------------------
+
+// Names longer than this are never registered: such a statement still runs,
+// but its assignment has no effect, like any name that cannot be assigned.
+inline constexpr size_t kMaxNameLength = 255;
+// Built-in variables take 7 of the 101 table entries.
+inline constexpr int kMaxNewVariables = 94;
+
+// One statement "name=expression" as the runner sees it.
+struct Statement {
+  std::string_view text;        // up to, not including, its ';'
+  bool hasEquals;               // without '=' the program fails
+  std::string_view name;        // left side, trimmed
+  std::string_view expression;  // right side, trimmed
+};
+
+// Skips leading spaces (the space character only) and cuts the rest at its
+// first space: " rs" gives "rs", "rs + gs" gives "rs".
+std::string_view TrimField(std::string_view field);
+
+// Splits off the statement that starts at pos; false when no ';' follows pos.
+// On success pos moves just after the ';'. The text ends at its first NUL.
+bool NextStatement(std::string_view text, size_t& pos, Statement& out);
+
+// Whether a statement's name may be registered as a new variable.
+bool IsRegistrable(std::string_view name);
+
+// Runs the program for one pixel. Returns false when a statement has no '='
+// or does not compile; the outputs are then left unwritten. Variables read
+// before the program assigns them (rd, gd, bd and new names) start at 0.
+bool RunStatements(std::string_view text, float rs, float gs, float bs, int32_t frame, float& rd,
+                   float& gd, float& bd);
+
+// The configuration dialog's test: runs the program on rs = gs = bs = 0.5 at
+// frame 100 and returns the message the user is shown.
+std::string TestMessage(std::string_view text);
+
+// ---- Frame mapping --------------------------------------------------------
+
+// A non-owning view of 32-bit packed pixels (0x??RRGGBB) with a signed byte
+// pitch: row y starts y * (pitch >> 2) pixels from data.
+template <typename Pixel>
+struct ImageView {
+  Pixel* data;
+  int32_t width;
+  int32_t height;
+  int32_t pitch;
+  Pixel* Row(int32_t y) const { return data + static_cast<ptrdiff_t>(y) * (pitch >> 2); }
+};
+using PixelView = ImageView<uint32_t>;
+using ConstPixelView = ImageView<const uint32_t>;
+
+// Channel value of a packed source pixel's red, green and blue: channel/256.
+void UnpackPixel(uint32_t p, float& rs, float& gs, float& bs);
+// Packs output channel values into a pixel: limited to 0..255 each with the
+// clamp option, else added with carries modulo 2^32.
+uint32_t PackPixel(float rd, float gd, float bd, bool clamp);
+
+// The straightforward frame mapping: the whole program runs through
+// RunStatements for every pixel, column by column. The fast path must match
+// it bit for bit.
+void MapFrameReference(const FilterSettings& settings, ConstPixelView src, PixelView dst,
+                       int32_t frame);
+
+// Frame mapping as the filter runs it. dst has src's width and height.
+void MapFrame(const FilterSettings& settings, ConstPixelView src, PixelView dst, int32_t frame);
+
+}  // namespace vexlor
