@@ -2,8 +2,7 @@
 // are those of the "C" locale whatever the process locale is, and the decimal
 // point is always '.'.
 #include <charconv>
-#include <cstdlib>
-#include <cstring>
+#include <cmath>
 
 #include "state.h"
 
@@ -45,17 +44,18 @@ struct Cursor {
   char peek(size_t i = 0) const { return p + i < end ? p[i] : '\0'; }
 };
 
-// Converts the taken characters of a number. A value beyond the double range
-// becomes +infinity and one below it 0 or the nearest subnormal; from_chars
-// rounds correctly on every platform, unlike some C libraries' strtod.
+// Converts the taken characters of a number, rounding correctly and ignoring
+// the process locale on every platform (unlike some C libraries' strtod). A
+// value beyond the double range becomes +infinity, one below it 0 or the
+// nearest subnormal. At most 100 characters of mantissa cannot leave the
+// range, so a negative exponent is what makes an out-of-range value tiny.
 double ConvertNumber(const char* s, size_t n) {
-  char buf[kMaxNumberLength + 1];
   if (n > kMaxNumberLength) n = kMaxNumberLength;
-  std::memcpy(buf, s, n);
-  buf[n] = '\0';
+  std::string_view text(s, n);
   double value = 0.0;
-  auto [end, ec] = std::from_chars(buf, buf + n, value);
-  if (ec == std::errc::result_out_of_range) value = std::strtod(buf, nullptr);
+  auto [end, ec] = std::from_chars(s, s + n, value, std::chars_format::general);
+  if (ec == std::errc::result_out_of_range)
+    value = text.find("e-") != text.npos || text.find("E-") != text.npos ? 0.0 : HUGE_VAL;
   return value;
 }
 
