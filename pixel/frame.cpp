@@ -46,7 +46,8 @@ void MapFrameReference(const FilterSettings& settings, ConstPixelView src, Pixel
   }
 }
 
-void MapFrame(const FilterSettings& settings, ConstPixelView src, PixelView dst, int32_t frame) {
+void MapFrame(const FilterSettings& settings, ConstPixelView src, PixelView dst, int32_t frame,
+              int /*threads*/) {
   MapFrameReference(settings, src, dst, frame);
 }
 

@@ -86,7 +86,10 @@ uint32_t PackPixel(float rd, float gd, float bd, bool clamp);
 void MapFrameReference(const FilterSettings& settings, ConstPixelView src, PixelView dst,
                        int32_t frame);
 
-// Frame mapping as the filter runs it. dst has src's width and height.
-void MapFrame(const FilterSettings& settings, ConstPixelView src, PixelView dst, int32_t frame);
+// Frame mapping as the filter runs it, on up to `threads` threads (0: one per
+// core). dst has src's width and height. The result does not depend on the
+// thread count.
+void MapFrame(const FilterSettings& settings, ConstPixelView src, PixelView dst, int32_t frame,
+              int threads = 0);
 
 }  // namespace vexlor
