@@ -37,7 +37,11 @@ void BM_ReferenceIdentity(benchmark::State& s) {
 void BM_ReferenceScale(benchmark::State& s) {
   RunFrame(s, "rd=rs*0.5;gd=gs;bd=bs;", vexlor::MapFrameReference, 192, 108);
 }
-void BM_Identity(benchmark::State& s) { RunFrame(s, "rd=rs;gd=gs;bd=bs;", vexlor::MapFrame, kWidth, kHeight); }
+void MapAllThreads(const vexlor::FilterSettings& settings, vexlor::ConstPixelView src,
+                   vexlor::PixelView dst, int32_t frame) {
+  vexlor::MapFrame(settings, src, dst, frame);
+}
+void BM_Identity(benchmark::State& s) { RunFrame(s, "rd=rs;gd=gs;bd=bs;", MapAllThreads, kWidth, kHeight); }
 BENCHMARK(BM_ReferenceIdentity)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ReferenceScale)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Identity)->Unit(benchmark::kMillisecond);
