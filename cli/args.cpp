@@ -132,11 +132,15 @@ std::string TakeProgram(Args& args) {
   return program;
 }
 
-FilterSettings MakeSettings(std::string_view program, bool clamp) {
+void CheckProgramLength(std::string_view program) {
   if (program.size() > static_cast<size_t>(kMaxTextLength))
     FailData("the program is " + std::to_string(program.size()) +
              " characters long; the filter's settings record holds at most " +
              std::to_string(kMaxTextLength));
+}
+
+FilterSettings MakeSettings(std::string_view program, bool clamp) {
+  CheckProgramLength(program);
   FilterSettings settings{};
   settings.clamp = clamp ? 1 : 0;
   std::memcpy(settings.text, program.data(), program.size());

@@ -91,13 +91,22 @@ size_t NameLength(std::string_view s) {
   return n;
 }
 
+// Bytes of the UTF-8 character that starts s (1 for any other byte).
+size_t CharacterLength(std::string_view s) {
+  size_t n = 1;
+  while (n < s.size() && n < 4 && (static_cast<unsigned char>(s[n]) & 0xC0) == 0x80) ++n;
+  return n;
+}
+
 // What was wrong with the token where a compilation stopped, when the
 // engine's last code does not already say it.
 std::string TokenHintText(std::string_view token) {
   for (const TokenHint& hint : kTokenHints) {
     if (CurrentToken().kind != hint.kind || LastError() == hint.code) continue;
     std::string text = std::string(" (") + EngineMessage(hint.code);
-    size_t shown = hint.kind == TK_UNDEFINED ? NameLength(token) : hint.kind == TK_INVALID;
+    size_t shown = hint.kind == TK_UNDEFINED ? NameLength(token)
+                   : hint.kind == TK_INVALID ? CharacterLength(token)
+                                             : 0;
     if (shown) text.append(" ").append(Quote(token.substr(0, shown)));
     return text.append(")");
   }
@@ -113,7 +122,7 @@ void Compile(const Statement& st, StatementReport& r) {
   int offset = LastErrorOffset();
   size_t at = OffsetIn(st.text, st.expression) + static_cast<size_t>(offset < 0 ? 0 : offset);
   r.fails = true;
-  r.column = static_cast<int>(at) + 1;
+  r.offset = at;
   r.error = EngineMessage(LastError()) + TokenHintText(st.text.substr(at));
 }
 
@@ -153,8 +162,9 @@ std::string VisibleText(std::string_view s) {
   return out;
 }
 
-// Columns a visible text takes on a terminal: UTF-8 continuation bytes take none.
-size_t DisplayWidth(std::string_view s) {
+// Characters in UTF-8 text, which is the columns it takes on a terminal once
+// visible: continuation bytes take none.
+size_t CharacterCount(std::string_view s) {
   size_t n = 0;
   for (char c : s) n += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
   return n;
@@ -169,8 +179,8 @@ std::string Quote(std::string_view s) {
 // The statement with a caret under the column where its problem was found.
 std::string CaretLines(const StatementReport& r) {
   std::string shown = VisibleText(r.text);
-  std::string before = VisibleText(r.text.substr(0, static_cast<size_t>(r.column - 1)));
-  return "    " + shown + "\n    " + std::string(DisplayWidth(before), ' ') + "^\n";
+  std::string before = VisibleText(r.text.substr(0, r.offset));
+  return "    " + shown + "\n    " + std::string(CharacterCount(before), ' ') + "^\n";
 }
 
 // Reports every statement; false when one of them fails.
@@ -187,13 +197,13 @@ bool CheckStatements(std::string_view text, ProgramReport& report) {
       r.ran = false;
     } else if (!st.hasEquals) {
       r.fails = true;
-      r.column = 1;
       r.error = st.text.find_first_not_of(' ') == std::string_view::npos
                     ? "empty statement (every statement is name=expression;)"
                     : "no '=' (every statement is name=expression;)";
     } else {
       CheckAssignment(st, vars, r);
     }
+    r.column = static_cast<int>(CharacterCount(r.text.substr(0, r.offset))) + 1;
     failed = failed || r.fails;
     report.statements.push_back(std::move(r));
   }
@@ -261,7 +271,7 @@ std::string FormatReport(const ProgramReport& report, bool listing) {
 int RunCheck(Args& args) {
   std::string program = TakeProgram(args);
   ExpectPositional(args, 0, "one PROGRAM");
-  MakeSettings(program, false);
+  CheckProgramLength(program);
   ProgramReport report = CheckProgram(program);
   std::fputs(FormatReport(report, args.Has("--listing")).c_str(), stdout);
   return report.runs ? 0 : kExitData;

@@ -73,8 +73,9 @@ void ExpectPositional(const Args& args, size_t count, const char* what);
 std::string TakeProgram(Args& args);
 std::string ReadProgramFile(const std::string& path);
 
-// The settings record for a program; a text longer than the record holds is a
-// data failure.
+// Fails when a program is longer than the filter's settings record holds.
+void CheckProgramLength(std::string_view program);
+// The settings record for a program of an acceptable length.
 FilterSettings MakeSettings(std::string_view program, bool clamp);
 
 // ---- Pictures -------------------------------------------------------------
@@ -184,7 +185,8 @@ struct StatementReport {
   bool ran = true;                 // false after the failing statement
   bool fails = false;
   std::string error;       // why it fails
-  int column = 0;          // 1-based column in text where the problem was found
+  size_t offset = 0;       // byte offset in text where the problem was found
+  int column = 0;          // the same place as a 1-based column of characters
   std::string listing;     // postfix program, when compiled
 };
 

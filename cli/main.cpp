@@ -203,5 +203,8 @@ int main(int argc, char** argv) {
   } catch (const std::bad_alloc&) {
     std::fprintf(stderr, "vexlor: out of memory\n");
     return vexlor::cli::kExitData;
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "vexlor: %s\n", e.what());
+    return vexlor::cli::kExitData;
   }
 }

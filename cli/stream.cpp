@@ -18,7 +18,7 @@ struct FrameSize {
 
 // Parses "WxH".
 FrameSize ParseSize(const std::string& text) {
-  size_t x = text.find('x');
+  size_t x = text.find_first_of("xX");
   int64_t w = -1, h = -1;
   auto whole = [](const std::string& s, int64_t& out) {
     if (s.empty() || s.size() > 9 || s.find_first_not_of("0123456789") != std::string::npos)

@@ -55,6 +55,7 @@ TEST(CheckTest, ErrorsGiveTheEngineMessageAndTheColumnInTheStatement) {
       {"rd=2^3^2;", 1, 7, "invalid expression"},
       {"rd=  ;", 1, 6, "imature expression terminated"},
       {"rd=1#;", 1, 5, "invalid expression (invalid character \"#\")"},
+      {"rd=1;x=1+2\u00e9;", 2, 6, "invalid expression (invalid character \"\u00e9\")"},
       {"rd=max(1,);", 1, 10, "unknown error"},
       {"rd=1;gd 2;", 2, 1, "no '=' (every statement is name=expression;)"},
       {"rd=1;;", 2, 1, "empty statement (every statement is name=expression;)"},
@@ -88,7 +89,7 @@ TEST(CheckTest, PartsWithoutEffectAreNamed) {
 
 TEST(CheckTest, NewVariablesAndTheirLimit) {
   std::string text;
-  for (int i = 0; i < 95; ++i) text += "v" + std::to_string(i) + "=1;";
+  for (int i = 0; i < 95; ++i) text.append("v").append(std::to_string(i)).append("=1;");
   text += "rd=v93;gd=v94;bd=0;";
   ProgramReport r = CheckProgram(text);
   EXPECT_TRUE(r.statements[0].newVariable);
@@ -109,6 +110,13 @@ TEST(CheckTest, ReportShowsTheCaretUnderTheColumnAndEscapesControlBytes) {
             std::string::npos)
       << out;
   EXPECT_NE(out.find("the program does not run"), std::string::npos);
+  // Columns and the caret count characters, not bytes.
+  out = FormatReport(CheckProgram("\u00e9=foo;"), false);
+  EXPECT_NE(out.find("column 3: invalid expression (undefined identifier \"foo\")\n"
+                     "    \u00e9=foo\n"
+                     "      ^\n"),
+            std::string::npos)
+      << out;
 
   std::string listing = FormatReport(CheckProgram("rd=rs*2;"), true);
   EXPECT_NE(listing.find("  assigns rd = rs*2\n  program:\n    0000 PUSHV rs\n    0001 PUSHC 2\n"

@@ -48,9 +48,10 @@ RunResult RunVexlor(const std::vector<std::string>& args, const std::string& inp
   ScratchDir io;
   WriteFile(io.File("in"), input);
   std::string cmd = ShellQuote(VEXLOR_BINARY);
-  for (const std::string& a : args) cmd += " " + ShellQuote(a);
-  cmd += " <" + ShellQuote(io.File("in")) + " >" + ShellQuote(io.File("out")) + " 2>" +
-         ShellQuote(io.File("err"));
+  for (const std::string& a : args) cmd.append(" ").append(ShellQuote(a));
+  cmd.append(" <").append(ShellQuote(io.File("in")));
+  cmd.append(" >").append(ShellQuote(io.File("out")));
+  cmd.append(" 2>").append(ShellQuote(io.File("err")));
   int raw = std::system(cmd.c_str());
   int status = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
   return {status, ReadFile(io.File("out")), ReadFile(io.File("err"))};
