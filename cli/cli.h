@@ -158,14 +158,7 @@ class Progress {
 
 // ---- Commands -------------------------------------------------------------
 
-struct Command {
-  const char* name;
-  const char* summary;  // one line for the command list
-  const char* help;     // usage, options and examples
-  std::span<const OptionSpec> options;
-  int (*run)(Args& args);
-};
-
+// Each runs one command on its parsed arguments and returns the exit status.
 int RunTest(Args& args);
 int RunPixel(Args& args);
 int RunApply(Args& args);

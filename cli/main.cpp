@@ -9,6 +9,14 @@ namespace vexlor::cli {
 
 namespace {
 
+struct Command {
+  const char* name;
+  const char* summary;  // one line for the command list
+  const char* help;     // usage, options and examples
+  std::span<const OptionSpec> options;
+  int (*run)(Args& args);
+};
+
 constexpr const char* kMainHelp =
     "vexlor " VEXLOR_VERSION ": a per-pixel expression filter for pictures and raw video\n"
     "\n"

@@ -27,9 +27,12 @@ PngContext& ContextOf(png_structp png) {
   return *static_cast<PngContext*>(png_get_error_ptr(png));
 }
 
+// Keeps the first problem: a read error that our own code did not describe
+// already is libpng finding the data inconsistent.
 void OnError(png_structp png, png_const_charp message) {
   PngContext& ctx = ContextOf(png);
-  if (ctx.problem[0] == '\0') std::snprintf(ctx.problem, sizeof ctx.problem, "%s", message);
+  if (ctx.problem[0] == '\0')
+    std::snprintf(ctx.problem, sizeof ctx.problem, ctx.output ? "%s" : "corrupt PNG (%s)", message);
   png_longjmp(png, 1);
 }
 
@@ -145,11 +148,7 @@ Picture DecodePng(std::span<const uint8_t> bytes, const std::string& name) {
   Picture picture;
   std::vector<uint8_t> rgb;
   std::vector<png_bytep> rows;
-  if (!ReadRgb(ctx, picture, rgb, rows)) {
-    std::string problem = ctx.problem;
-    bool own = problem.starts_with("truncated") || problem.starts_with("picture ");
-    FailData(name + ": " + (own ? problem : "corrupt PNG (" + problem + ")"));
-  }
+  if (!ReadRgb(ctx, picture, rgb, rows)) FailData(name + ": " + ctx.problem);
   picture.pixels.resize(rgb.size() / 3);
   for (size_t i = 0; i < picture.pixels.size(); ++i)
     picture.pixels[i] = uint32_t{rgb[i * 3]} << 16 | uint32_t{rgb[i * 3 + 1]} << 8 | rgb[i * 3 + 2];
