@@ -1,4 +1,5 @@
 // The engine's message table and the disassembler of postfix programs.
+#include <charconv>
 #include <cstdio>
 
 #include "state.h"
@@ -59,9 +60,11 @@ std::string DisassembleInstruction(const Instruction& in) {
   switch (in.kind) {
     case OP_END:
       return "END";
-    case OP_PUSH_CONSTANT:
-      std::snprintf(buf, sizeof buf, "PUSHC %.17g", in.operand.number);
-      return buf;
+    case OP_PUSH_CONSTANT: {
+      // The shortest text that reads back as the same double.
+      auto end = std::to_chars(buf, buf + sizeof buf, in.operand.number).ptr;
+      return "PUSHC " + std::string(buf, end);
+    }
     case OP_PUSH_VARIABLE: {
       const char* name = VariableName(in.operand.variable);
       return std::string("PUSHV ") + (name ? name : "?");
