@@ -1,0 +1,242 @@
+// Deep nesting: the compiler recurses once per level of parentheses or calls,
+// so the nesting bound is what keeps a hostile program from exhausting the
+// stack. These tests measure the stack a level costs, and compile the deepest
+// accepted expressions, and far deeper ones, on a thread with a small stack,
+// as the host's worker threads may have.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <pthread.h>
+#endif
+
+#include "engine/engine.h"
+#include "pixel/pixel.h"
+
+namespace vexlor {
+namespace {
+
+// The smallest stack the module is assumed to run on: Windows threads may be
+// created with 1 MiB or less, and a host may start its workers smaller.
+constexpr size_t kSmallestStack = 256 * 1024;
+
+// Sanitizers and unoptimised builds spend several times the stack per call.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kInstrumented = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool kInstrumented = true;
+#else
+constexpr bool kInstrumented = false;
+#endif
+#else
+constexpr bool kInstrumented = false;
+#endif
+#if defined(__OPTIMIZE__)
+constexpr bool kOptimised = true;
+#else
+constexpr bool kOptimised = false;
+#endif
+constexpr size_t kTestStack = kInstrumented || !kOptimised ? 4 * kSmallestStack : kSmallestStack;
+
+// ---- Running on a thread with a given stack --------------------------------
+
+struct ThreadCall {
+  void (*fn)(void*);
+  void* arg;
+};
+
+#ifdef _WIN32
+DWORD WINAPI ThreadMain(LPVOID p) {
+  auto* call = static_cast<ThreadCall*>(p);
+  call->fn(call->arg);
+  return 0;
+}
+
+// Runs fn(arg) to completion on a new thread that reserves `bytes` of stack.
+bool RunOnThread(size_t bytes, void (*fn)(void*), void* arg) {
+  ThreadCall call{fn, arg};
+  HANDLE thread = CreateThread(nullptr, bytes, ThreadMain, &call,
+                               STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
+  if (!thread) return false;
+  WaitForSingleObject(thread, INFINITE);
+  CloseHandle(thread);
+  return true;
+}
+#else
+void* ThreadMain(void* p) {
+  auto* call = static_cast<ThreadCall*>(p);
+  call->fn(call->arg);
+  return nullptr;
+}
+
+// Runs fn(arg) to completion on a new thread with a stack of `bytes`.
+bool RunOnThread(size_t bytes, void (*fn)(void*), void* arg) {
+  ThreadCall call{fn, arg};
+  pthread_attr_t attr;
+  pthread_t thread;
+  bool ok = pthread_attr_init(&attr) == 0 && pthread_attr_setstacksize(&attr, bytes) == 0 &&
+            pthread_create(&thread, &attr, ThreadMain, &call) == 0;
+  pthread_attr_destroy(&attr);
+  return ok && pthread_join(thread, nullptr) == 0;
+}
+#endif
+
+// ---- Measuring the stack a call uses ---------------------------------------
+
+// The stack is painted with this byte below the measuring frame; the deepest
+// byte that no longer holds it is how far the measured call reached.
+constexpr unsigned char kPaint = 0xA5;
+constexpr size_t kPaintBytes = 768 * 1024;
+
+// Fills kPaintBytes of stack below the caller and gives the lowest address.
+[[gnu::noinline]] [[gnu::no_sanitize_address]] void PaintStack(uintptr_t* lowest) {
+  volatile unsigned char area[kPaintBytes];
+  for (size_t i = 0; i < kPaintBytes; ++i) area[i] = kPaint;
+  *lowest = reinterpret_cast<uintptr_t>(&area[0]);
+}
+
+// The lowest address from `from` up that lost its paint.
+[[gnu::noinline]] [[gnu::no_sanitize_address]] uintptr_t DeepestWrite(uintptr_t from,
+                                                                       uintptr_t to) {
+  auto* p = reinterpret_cast<volatile unsigned char*>(from);
+  while (reinterpret_cast<uintptr_t>(p) < to && *p == kPaint) ++p;
+  return reinterpret_cast<uintptr_t>(p);
+}
+
+// Stack bytes used below this frame by CompileExpression(text), or by
+// RunStatements when `statements` is set.
+[[gnu::noinline]] size_t StackUsedToCompile(const std::string& text, bool statements) {
+  volatile char marker = 0;
+  uintptr_t top = reinterpret_cast<uintptr_t>(&marker);
+  uintptr_t lowest = 0;
+  PaintStack(&lowest);
+  if (statements) {
+    float rd, gd, bd;
+    RunStatements(text, 0.5f, 0.5f, 0.5f, 0, rd, gd, bd);
+  } else {
+    CompileExpression(text);
+  }
+  return top - DeepestWrite(lowest, top);
+}
+
+// ---- Nested expressions ----------------------------------------------------
+
+// Ways to nest one level deeper; each recurses through a different rule.
+// Only bare parentheses cost no instruction, so only they can reach the bound
+// in a program that compiles; calls also take places on the 100-entry
+// pending-call stack, which stops them first.
+struct Shape {
+  const char* name;
+  const char* open;
+  const char* close;
+  EngineError atBound;  // what the deepest accepted nesting compiles to
+  bool call;
+};
+constexpr Shape kShapes[] = {
+    {"parentheses", "(", ")", ERR_NONE, false},
+    {"negated parentheses", "-(", ")", ERR_OUT_OF_MEMORY, false},
+    {"operands in parentheses", "1+2*(", ")", ERR_OUT_OF_MEMORY, false},
+    {"function calls", "sqrt(", ")", ERR_OUT_OF_MEMORY, true},
+    {"list arguments", "max(1,", ")", ERR_INVALID_EXPRESSION, true},
+};
+
+// An expression whose nesting depth is `depth`: the outermost level counts.
+std::string Nest(const Shape& shape, int depth) {
+  std::string text;
+  for (int i = 1; i < depth; ++i) text += shape.open;
+  text += "1";
+  for (int i = 1; i < depth; ++i) text += shape.close;
+  return text;
+}
+
+// What a thread reports back: tests assert on the main thread.
+struct Depths {
+  const Shape* shape;
+  EngineError atBound, pastBound, farPast;
+  int pastBoundOffset;
+  EngineError program, hugeProgram;
+};
+
+// Compiles nested expressions at, one past and far past the bound, and runs
+// 2047-character programs of nothing but nesting, as the host would.
+void CompileDeep(void* p) {
+  auto* d = static_cast<Depths*>(p);
+  d->atBound = CompileExpression(Nest(*d->shape, kMaxNesting));
+  d->pastBound = CompileExpression(Nest(*d->shape, kMaxNesting + 1));
+  d->pastBoundOffset = LastErrorOffset();
+  d->farPast = CompileExpression(Nest(*d->shape, 200000));
+  std::string text = "rd=" + Nest(*d->shape, 2000);
+  text = text.substr(0, kMaxTextLength - 1) + ";";
+  float rd, gd, bd;
+  RunStatements(text, 0.5f, 0.5f, 0.5f, 0, rd, gd, bd);
+  d->program = LastError();
+  RunStatements("gd=1;rd=" + Nest(*d->shape, 100000) + ";", 0.5f, 0.5f, 0.5f, 0, rd, gd, bd);
+  d->hugeProgram = LastError();
+}
+
+TEST(Nesting, DeepestExpressionsCompileOnASmallStack) {
+  for (const Shape& shape : kShapes) {
+    SCOPED_TRACE(shape.name);
+    Depths d{&shape, ERR_NONE, ERR_NONE, ERR_NONE, -1, ERR_NONE, ERR_NONE};
+    ASSERT_TRUE(RunOnThread(kTestStack, CompileDeep, &d));
+    EXPECT_EQ(d.atBound, shape.atBound);
+    if (shape.call) {
+      // The pending-call stack's own failure ends these before the bound.
+      for (EngineError e : {d.pastBound, d.farPast, d.program, d.hugeProgram})
+        EXPECT_NE(e, ERR_NONE);
+      continue;
+    }
+    // The code and place where the bound stopped the compilation stand.
+    EXPECT_EQ(d.pastBound, ERR_OUT_OF_MEMORY);
+    EXPECT_EQ(d.pastBoundOffset, kMaxNesting * int(std::string(shape.open).size()));
+    EXPECT_EQ(d.farPast, ERR_OUT_OF_MEMORY);
+    EXPECT_EQ(d.program, ERR_OUT_OF_MEMORY);
+    EXPECT_EQ(d.hugeProgram, ERR_OUT_OF_MEMORY);
+  }
+}
+
+struct Measurement {
+  const Shape* shape;
+  size_t shallow, deep, program;
+};
+
+// Depths that every shape reaches: below the pending-call stack's 100.
+constexpr int kShallow = 16, kDeep = 96;
+
+// Shallow and deep compilations, and a whole run of the deepest statement.
+void Measure(void* p) {
+  auto* m = static_cast<Measurement*>(p);
+  m->shallow = StackUsedToCompile(Nest(*m->shape, kShallow), false);
+  m->deep = StackUsedToCompile(Nest(*m->shape, kDeep), false);
+  m->program = StackUsedToCompile("rd=" + Nest(*m->shape, kMaxNesting) + ";", true);
+}
+
+// The stack a nesting level costs, per way of nesting, and what the deepest
+// statement needs as a whole. Printed for the record; in an optimised build
+// the deepest statement must leave most of the smallest stack to the host.
+TEST(Nesting, StackPerLevelFitsTheSmallestStack) {
+  size_t worst = 0;
+  for (const Shape& shape : kShapes) {
+    Measurement m{&shape, 0, 0, 0};
+    ASSERT_TRUE(RunOnThread(4 * kPaintBytes, Measure, &m));
+    ASSERT_GT(m.deep, m.shallow) << shape.name;
+    double perLevel = double(m.deep - m.shallow) / (kDeep - kShallow);
+    std::printf("%-24s %6.1f bytes a level; statement at the bound (%d) %zu bytes\n", shape.name,
+                perLevel, kMaxNesting, m.program);
+    worst = std::max(worst, m.program);
+  }
+  RecordProperty("deepest_statement_stack_bytes", std::to_string(worst));
+  if (kOptimised && !kInstrumented) {
+    EXPECT_LE(worst, kSmallestStack / 4);
+  }
+}
+
+}  // namespace
+}  // namespace vexlor
