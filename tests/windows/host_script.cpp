@@ -88,6 +88,7 @@ bool ReadInteger(Reader& r, int& out) {
     int d = HexDigit(r.s[r.pos]);
     if (d < 0 || d >= base) break;
     value = value * base + d;
+    if (value > 0xFFFFFFFFLL) return false;  // wider than the host's integers
   }
   if (r.pos == start) return false;
   out = static_cast<int>(negative ? -value : value);

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "host/host_abi.h"
+#include "host_script.h"
 #include "pixel/pixel.h"
 
 namespace vexlor::testhost {
@@ -117,13 +118,6 @@ inline constexpr FpuState kHostileFpu{0x0E7F, 0xFFC0};
 inline constexpr FpuState kTrappingFpu{0x0E7A, 0xFD40};
 inline constexpr FpuState kDefaultFpu{0x037F, 0x1F80};
 
-// A script argument of the host's kind: strings live behind a handle that
-// the caller frees right after the call.
-struct ScriptArg {
-  bool isString;
-  std::string text;
-  int value;
-};
 // Calls the script function `name` of the definition's script object,
 // picking the overload whose signature matches the arguments, as the host
 // does. False when no overload matches.
