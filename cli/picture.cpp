@@ -64,7 +64,8 @@ PictureFormat FormatForName(const std::string& path) {
 
 Picture DecodePpm(std::span<const uint8_t> bytes, const std::string& name) {
   if (bytes.size() < 2 || bytes[0] != 'P' || bytes[1] != '6')
-    FailData(name + ": unsupported format " + std::string(bytes.begin(), bytes.begin() + 2) +
+    FailData(name + ": unsupported format " +
+             std::string(bytes.begin(), bytes.begin() + std::min<size_t>(bytes.size(), 2)) +
              " (only binary PPM, P6)");
   PpmHeaderReader header{bytes};
   int64_t width = header.Number(), height = header.Number(), maxval = header.Number();

@@ -60,17 +60,23 @@ void WriteBytes(png_structp png, png_bytep data, size_t n) {
 void FlushBytes(png_structp) {}
 
 // Sets up the transformations that turn any PNG into 8-bit RGB rows. 16-bit
-// channels are scaled to 8 bits with rounding (v * 255 / 65535).
-void ExpandToRgb(png_structp png, png_infop info) {
+// channels are scaled to 8 bits with rounding (v * 255 / 65535). A palette's
+// transparency (tRNS) becomes an alpha channel when the palette is expanded,
+// so it is stripped like any other. False when the rows would still not be
+// 3 bytes a pixel: they are never read into a buffer of another size.
+bool ExpandToRgb(png_structp png, png_infop info) {
   int depth = png_get_bit_depth(png, info);
   int color = png_get_color_type(png, info);
   if (depth == 16) png_set_scale_16(png);
   if (color == PNG_COLOR_TYPE_PALETTE) png_set_palette_to_rgb(png);
   if (color == PNG_COLOR_TYPE_GRAY && depth < 8) png_set_expand_gray_1_2_4_to_8(png);
-  if (color & PNG_COLOR_MASK_ALPHA) png_set_strip_alpha(png);
+  if ((color & PNG_COLOR_MASK_ALPHA) || png_get_valid(png, info, PNG_INFO_tRNS))
+    png_set_strip_alpha(png);
   if (!(color & PNG_COLOR_MASK_COLOR)) png_set_gray_to_rgb(png);
   png_set_interlace_handling(png);
   png_read_update_info(png, info);
+  return png_get_channels(png, info) == 3 && png_get_bit_depth(png, info) == 8 &&
+         png_get_rowbytes(png, info) == size_t{png_get_image_width(png, info)} * 3;
 }
 
 // Decodes into rgb (3 bytes a pixel, top line first); rows is scratch space.
@@ -95,8 +101,11 @@ bool ReadRgb(PngContext& ctx, Picture& picture, std::vector<uint8_t>& rgb,
   const char* sizeProblem = PictureSizeProblem(width, height);
   if (sizeProblem) std::snprintf(ctx.problem, sizeof ctx.problem, "%s", sizeProblem);
   bool ok = !sizeProblem;
+  if (ok && !ExpandToRgb(png, info)) {
+    std::snprintf(ctx.problem, sizeof ctx.problem, "unsupported PNG (it does not read as RGB)");
+    ok = false;
+  }
   if (ok) {
-    ExpandToRgb(png, info);
     picture.width = static_cast<int32_t>(width);
     picture.height = static_cast<int32_t>(height);
     rgb.resize(size_t{width} * height * 3);

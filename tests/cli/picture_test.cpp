@@ -78,6 +78,16 @@ TEST(PictureTest, PngColourTypesAllBecomeRgb) {
             (std::vector<uint32_t>{0x646E78, 0x46505A, 0x28323C, 0x0A141E}));
 }
 
+// Found by fuzzing: a palette's transparency became a fourth byte per pixel,
+// written past the end of the 3-byte rows.
+TEST(PictureTest, PaletteWithTransparencyBecomesRgb) {
+  const uint8_t palette[] = {10, 20, 30, 0, 40, 50, 60, 128, 70, 80, 90, 255, 1, 2, 3, 7};
+  const uint8_t indexes[] = {3, 2, 1, 0, 0, 1};
+  Picture p = Decode(WritePng(3, 2, PNG_FORMAT_RGBA_COLORMAP, indexes, palette, 4));
+  EXPECT_EQ(p.pixels,
+            (std::vector<uint32_t>{0x010203, 0x46505A, 0x28323C, 0x0A141E, 0x0A141E, 0x28323C}));
+}
+
 TEST(PictureTest, SixteenBitPngIsScaledToEightBits) {
   const uint16_t rgb[] = {0, 257 * 128, 65535, 257, 65535, 0};
   Picture p = Decode(WritePng(2, 1, PNG_FORMAT_LINEAR_RGB, rgb));
@@ -121,6 +131,19 @@ TEST(PictureTest, CorruptTruncatedAndUnsupportedInputIsRefused) {
     std::string message = DecodeFailure(Text(c.bytes));
     EXPECT_NE(message.find(c.expected), std::string::npos) << c.bytes << " gave: " << message;
     EXPECT_EQ(message.rfind("x: ", 0), 0u) << "the file is named first: " << message;
+  }
+}
+
+// Found by fuzzing: the PPM reader named the format by its first two bytes
+// even when the input had fewer.
+TEST(PictureTest, PpmReaderRefusesInputShorterThanItsMagic) {
+  for (const char* bytes : {"", "P"}) {
+    try {
+      DecodePpm(Text(bytes), "x");
+      ADD_FAILURE() << bytes;
+    } catch (const Failure& f) {
+      EXPECT_NE(std::string(f.what()).find("unsupported format"), std::string::npos);
+    }
   }
 }
 
