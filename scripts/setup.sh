@@ -15,6 +15,9 @@ vexlor_need() {
 
 VEXLOR_CORE_PACKAGES=(cmake make g++ libgtest-dev libbenchmark-dev libpng-dev pkg-config)
 
+# The fuzz targets: clang with libFuzzer and the sanitizer runtimes.
+VEXLOR_FUZZ_PACKAGES=(clang-14 libclang-rt-14-dev)
+
 # The Windows cross-build and its tests: mingw-w64, wine for 32-bit programs
 # and a virtual X server for the dialog tests.
 VEXLOR_WIN32_PACKAGES=(g++-mingw-w64-i686-posix wine wine32:i386 xvfb xauth)
