@@ -19,7 +19,7 @@ enum class BlockOp : uint8_t {
   // List functions, which the engine runs on its single value stack.
   kIf, kMax, kMin, kSum, kMed,
   // Values that are no operation of their operands.
-  kConstant, kInput, kRand, kGather,
+  kConstant, kInput, kRand, kGather, kGatherPair,
 };
 
 // One operation with its fixed parameters.

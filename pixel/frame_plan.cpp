@@ -20,15 +20,24 @@ constexpr int kSlotCount = kBuiltinCount + kMaxNewVariables;
 const char* const kBuiltins[kBuiltinCount] = {"rs", "gs", "bs", "rd", "gd", "bd", "fr"};
 enum BuiltinSlot { kSlotRd = 3, kSlotFr = 6 };
 
+// More two-channel tables than this (half a megabyte each) are not built.
+constexpr int kMaxPairTables = 32;
+
 bool IsTable(uint8_t deps) { return deps == 1 || deps == 2 || deps == 4; }
 int TableChannel(uint8_t deps) { return deps == 1 ? 0 : deps == 2 ? 1 : 2; }
+bool IsPair(uint8_t deps) { return deps == 3 || deps == 5 || deps == 6; }
+// The two channels of a pair, in channel order (red, green, blue).
+std::pair<int, int> PairChannels(uint8_t deps) {
+  return deps == 3 ? std::pair{0, 1} : deps == 5 ? std::pair{0, 2} : std::pair{1, 2};
+}
 
 }  // namespace
 
-FramePlan::FramePlan(const FilterSettings& settings, int32_t frame) : clamp_(settings.clamp != 0) {
+FramePlan::FramePlan(const FilterSettings& settings, int32_t frame, bool pairTables)
+    : clamp_(settings.clamp != 0) {
   const char* end = std::find(settings.text, settings.text + kTextSize, '\0');
   Translate(std::string_view(settings.text, static_cast<size_t>(end - settings.text)), frame);
-  if (status_ == Status::kRuns) Prepare();
+  if (status_ == Status::kRuns) Prepare(pairTables);
 }
 
 // Replays RunStatements with slots whose addresses identify the variables in
@@ -124,55 +133,65 @@ int FramePlan::AddNode(const Kernel& k, const int* args) {
   return static_cast<int>(nodes_.size() - 1);
 }
 
-void FramePlan::Prepare() {
+void FramePlan::Prepare(bool pairTables) {
   // Only the nodes that reach rd, gd or bd are computed; the others have no
   // effect (a rand() among them still counts in randCalls_).
-  std::vector<bool> live(nodes_.size(), false);
-  for (int o : outputs_) live[o] = true;
-  for (size_t n = nodes_.size(); n-- > 0;)
-    if (live[n])
-      for (int i = 0; i < nodes_[n].kernel.argc; ++i) live[operands_[nodes_[n].first + i]] = true;
-  BuildTables(live);
-  BuildSteps(live);
+  std::vector<Place> place(nodes_.size(), Place::kDead);
+  for (int o : outputs_) place[o] = Place::kPerPixel;
+  for (size_t n = nodes_.size(); n-- > 0;) {
+    if (place[n] == Place::kDead) continue;
+    uint8_t deps = nodes_[n].deps;
+    place[n] = deps == 0 ? Place::kUniform : IsTable(deps) ? Place::kTable : Place::kPerPixel;
+    for (int i = 0; i < nodes_[n].kernel.argc; ++i) place[Operand(n, i)] = Place::kPerPixel;
+  }
+  if (pairTables) PlacePairTables(place);
+  BuildTables(place);
+  BuildSteps(place);
 }
 
-// Computes every live table node over its channel's 256 inputs, then the
-// output terms of the uniform and table outputs.
-void FramePlan::BuildTables(const std::vector<bool>& live) {
+// Two-channel values that call a library function per pixel, directly or
+// through a two-channel operand, become tables of their 65536 inputs, with
+// every two-channel value they are computed from. Cheaper values stay per
+// pixel: a look-up in a large table costs about as much as computing them.
+void FramePlan::PlacePairTables(std::vector<Place>& place) const {
+  std::vector<bool> costly(nodes_.size(), false), needed(nodes_.size(), false);
+  for (size_t n = 0; n < nodes_.size(); ++n) {
+    if (place[n] != Place::kPerPixel || !IsPair(nodes_[n].deps)) continue;
+    BlockOp op = nodes_[n].kernel.op;
+    costly[n] = op == BlockOp::kUnary || op == BlockOp::kBinary;
+    for (int i = 0; i < nodes_[n].kernel.argc; ++i) costly[n] = costly[n] || costly[Operand(n, i)];
+  }
+  int count = 0;
+  for (size_t n = nodes_.size(); n-- > 0;) {
+    if (!costly[n] && !needed[n]) continue;
+    needed[n] = true;
+    ++count;
+    for (int i = 0; i < nodes_[n].kernel.argc; ++i)
+      if (IsPair(nodes_[Operand(n, i)].deps)) needed[Operand(n, i)] = true;
+  }
+  if (count > kMaxPairTables) return;
+  for (size_t n = 0; n < nodes_.size(); ++n)
+    if (needed[n]) place[n] = Place::kPairTable;
+}
+
+// Computes every table over its channels' inputs, then the output terms of the
+// uniform and one-channel outputs.
+void FramePlan::BuildTables(const std::vector<Place>& place) {
   tableOf_.assign(nodes_.size(), -1);
   for (size_t n = 0; n < nodes_.size(); ++n)
-    if (live[n] && IsTable(nodes_[n].deps)) {
+    if (place[n] == Place::kTable || place[n] == Place::kPairTable) {
       tableOf_[n] = static_cast<int>(tables_.size());
-      tables_.resize(tables_.size() + 256);
+      tables_.resize(tables_.size() + (place[n] == Place::kTable ? 256 : 65536));
     }
-  std::vector<double> broadcast;  // 256 copies of each uniform operand
-  std::array<const double*, kStackSize> args;
   for (size_t n = 0; n < nodes_.size(); ++n) {
-    if (tableOf_[n] < 0) continue;
-    const PlanNode& node = nodes_[n];
-    double* out = &tables_[tableOf_[n]];
-    if (node.kernel.op == BlockOp::kInput) {
-      for (uint32_t i = 0; i < 256; ++i) {
-        float rgb[3];
-        UnpackPixel(i * 0x010101u, rgb[0], rgb[1], rgb[2]);
-        out[i] = rgb[node.index];
-      }
-      continue;
-    }
-    broadcast.assign(size_t(node.kernel.argc) * 256, 0.0);
-    for (int i = 0; i < node.kernel.argc; ++i) {
-      const PlanNode& arg = nodes_[operands_[node.first + i]];
-      double* copies = &broadcast[size_t(i) * 256];
-      std::fill(copies, copies + 256, arg.value);
-      args[i] = arg.deps == 0 ? copies : &tables_[tableOf_[operands_[node.first + i]]];
-    }
-    RunKernel(node.kernel, out, args.data(), 256);
+    if (place[n] == Place::kTable) FillTable(n);
+    if (place[n] == Place::kPairTable) FillPairTable(n);
   }
   for (int o = 0; o < 3; ++o) {
     const PlanNode& node = nodes_[outputs_[o]];
-    if (node.deps == 0) {
+    if (place[outputs_[o]] == Place::kUniform) {
       for (uint32_t& term : combined_[0]) term += ChannelTerm(node.value, clamp_, kChannelShift[o]);
-    } else if (IsTable(node.deps)) {
+    } else if (place[outputs_[o]] == Place::kTable) {
       tableOutputs_ = true;
       const double* table = &tables_[tableOf_[outputs_[o]]];
       uint32_t* terms = combined_[TableChannel(node.deps)];
@@ -181,17 +200,64 @@ void FramePlan::BuildTables(const std::vector<bool>& live) {
   }
 }
 
+// A one-channel node over the channel's 256 values.
+void FramePlan::FillTable(size_t n) {
+  const PlanNode& node = nodes_[n];
+  double* out = &tables_[tableOf_[n]];
+  if (node.kernel.op == BlockOp::kInput) {
+    for (uint32_t i = 0; i < 256; ++i) {
+      float rgb[3];
+      UnpackPixel(i * 0x010101u, rgb[0], rgb[1], rgb[2]);
+      out[i] = rgb[node.index];
+    }
+    return;
+  }
+  std::vector<double> copies(size_t(node.kernel.argc) * 256);
+  std::array<const double*, kStackSize> args;
+  for (int i = 0; i < node.kernel.argc; ++i) {
+    int a = Operand(n, i);
+    double* mine = &copies[size_t(i) * 256];
+    std::fill(mine, mine + 256, nodes_[a].value);
+    args[i] = tableOf_[a] < 0 ? mine : &tables_[tableOf_[a]];
+  }
+  RunKernel(node.kernel, out, args.data(), 256);
+}
+
+// A two-channel node over its 65536 pairs of values, entry (first << 8) |
+// second, computed in 256 runs with the first channel's value fixed.
+void FramePlan::FillPairTable(size_t n) {
+  const PlanNode& node = nodes_[n];
+  int first = PairChannels(node.deps).first;
+  std::vector<double> copies(size_t(node.kernel.argc) * 256);
+  std::array<const double*, kStackSize> args;
+  for (int high = 0; high < 256; ++high) {
+    for (int i = 0; i < node.kernel.argc; ++i) {
+      const PlanNode& arg = nodes_[Operand(n, i)];
+      const double* table = tableOf_[Operand(n, i)] < 0 ? nullptr : &tables_[tableOf_[Operand(n, i)]];
+      double* mine = &copies[size_t(i) * 256];
+      if (IsPair(arg.deps)) {
+        args[i] = table + high * 256;
+      } else if (table && TableChannel(arg.deps) != first) {
+        args[i] = table;
+      } else {
+        std::fill(mine, mine + 256, table ? table[high] : arg.value);
+        args[i] = mine;
+      }
+    }
+    RunKernel(node.kernel, &tables_[tableOf_[n] + high * 256], args.data(), 256);
+  }
+}
+
 // Orders the per-pixel nodes into block steps over registers of one block's
 // values. Table operands are gathered into a register before their first use;
 // a register is reused once the value it holds has had its last use, and a
 // step never writes a register it reads.
-void FramePlan::BuildSteps(const std::vector<bool>& live) {
-  auto perPixel = [&](size_t n) { return live[n] && nodes_[n].deps != 0 && !IsTable(nodes_[n].deps); };
+void FramePlan::BuildSteps(const std::vector<Place>& place) {
   constexpr int kForever = 1 << 30;
   std::vector<int> lastUse(nodes_.size(), -1);
   for (size_t n = 0; n < nodes_.size(); ++n)
-    if (perPixel(n))
-      for (int i = 0; i < nodes_[n].kernel.argc; ++i) lastUse[operands_[nodes_[n].first + i]] = int(n);
+    if (place[n] == Place::kPerPixel)
+      for (int i = 0; i < nodes_[n].kernel.argc; ++i) lastUse[Operand(n, i)] = int(n);
   for (int o : outputs_) lastUse[o] = kForever;
 
   std::vector<int> regOf(nodes_.size(), -1), freeRegs;
@@ -204,7 +270,7 @@ void FramePlan::BuildSteps(const std::vector<bool>& live) {
   };
   auto operandReg = [&](int a) {
     const PlanNode& arg = nodes_[a];
-    if (arg.deps == 0) {
+    if (place[a] == Place::kUniform) {
       uint64_t bits;
       std::memcpy(&bits, &arg.value, sizeof bits);
       auto [it, added] = constantReg.try_emplace(bits, 0);
@@ -216,23 +282,29 @@ void FramePlan::BuildSteps(const std::vector<bool>& live) {
     }
     if (regOf[a] < 0) {
       regOf[a] = allocate();
-      BlockOp op = arg.kernel.op == BlockOp::kInput ? BlockOp::kInput : BlockOp::kGather;
-      Step gather{{op, 0, 0.0, nullptr, nullptr}, regOf[a], 0, tableOf_[a],
-                  kChannelShift[TableChannel(arg.deps)], 0};
+      Step gather{{BlockOp::kGather, 0, 0.0, nullptr, nullptr}, regOf[a], 0, tableOf_[a], 0, 0, 0};
+      if (place[a] == Place::kPairTable) {
+        gather.kernel.op = BlockOp::kGatherPair;
+        gather.shift = kChannelShift[PairChannels(arg.deps).first];
+        gather.shift2 = kChannelShift[PairChannels(arg.deps).second];
+      } else {
+        if (arg.kernel.op == BlockOp::kInput) gather.kernel.op = BlockOp::kInput;
+        gather.shift = kChannelShift[TableChannel(arg.deps)];
+      }
       steps_.push_back(gather);
     }
     return regOf[a];
   };
 
   for (size_t n = 0; n < nodes_.size(); ++n) {
-    if (!perPixel(n)) continue;
+    if (place[n] != Place::kPerPixel) continue;
     const PlanNode& node = nodes_[n];
-    Step step{node.kernel, 0, static_cast<int>(stepArgs_.size()), 0, 0, node.index};
-    for (int i = 0; i < node.kernel.argc; ++i) stepArgs_.push_back(operandReg(operands_[node.first + i]));
+    Step step{node.kernel, 0, static_cast<int>(stepArgs_.size()), 0, 0, 0, node.index};
+    for (int i = 0; i < node.kernel.argc; ++i) stepArgs_.push_back(operandReg(Operand(n, i)));
     step.out = regOf[n] = allocate();
     steps_.push_back(step);
     for (int i = 0; i < node.kernel.argc; ++i) {
-      int a = operands_[node.first + i];
+      int a = Operand(n, i);
       if (lastUse[a] == int(n) && regOf[a] >= 0) {
         freeRegs.push_back(regOf[a]);
         regOf[a] = -1;  // an operand named twice is freed once
@@ -240,7 +312,8 @@ void FramePlan::BuildSteps(const std::vector<bool>& live) {
     }
   }
   for (int o = 0; o < 3; ++o)
-    if (perPixel(size_t(outputs_[o]))) outputRegs_[o] = regOf[outputs_[o]];
+    if (place[outputs_[o]] == Place::kPerPixel || place[outputs_[o]] == Place::kPairTable)
+      outputRegs_[o] = operandReg(outputs_[o]);
 }
 
 }  // namespace vexlor

@@ -30,6 +30,7 @@ struct FrameOptions {
   int threads = 0;                   // 0 or less: one per core
   int blockPixels = 256;             // pixels per block, at least 1
   int64_t minPixelsPerThread = 1 << 15;  // fewer threads on small frames
+  int64_t minPixelsForPairTables = 1 << 18;  // two-channel tables on large frames
 };
 
 // MapFrame with explicit work division; the result does not depend on it.
@@ -53,8 +54,9 @@ class FramePlan {
     kUnsupported,  // a program this plan cannot translate: use the reference
   };
 
-  // Compiles the program of `settings` for frame number `frame`.
-  FramePlan(const FilterSettings& settings, int32_t frame);
+  // Compiles the program of `settings` for frame number `frame`; pairTables
+  // allows tables of two-channel values, which pay off on large frames only.
+  FramePlan(const FilterSettings& settings, int32_t frame, bool pairTables = false);
   FramePlan(const FramePlan&) = delete;
   FramePlan& operator=(const FramePlan&) = delete;
 
@@ -76,7 +78,8 @@ class FramePlan {
     int out;    // register written
     int first;  // operand registers: stepArgs_[first .. first + kernel.argc)
     int table;  // kGather: offset of the table in tables_
-    int shift;  // kGather, kInput: the channel's bit position in a source pixel
+    int shift;   // kGather, kInput, kGatherPair: a channel's bit position in a source pixel
+    int shift2;  // kGatherPair: the second channel's
     int rand;   // kRand: the call's rank within a pixel
   };
   struct Worker;
@@ -85,9 +88,15 @@ class FramePlan {
   int TranslateProgram(const Program& program, const double* slots, const int* slotNodes);
   int AddNode(const Kernel& k, const int* args);
   int AddConstant(double v);
-  void Prepare();
-  void BuildTables(const std::vector<bool>& live);
-  void BuildSteps(const std::vector<bool>& live);
+  // Where a node's values are computed.
+  enum class Place : uint8_t { kDead, kUniform, kTable, kPairTable, kPerPixel };
+  int Operand(size_t n, int i) const { return operands_[size_t(nodes_[n].first + i)]; }
+  void Prepare(bool pairTables);
+  void PlacePairTables(std::vector<Place>& place) const;
+  void BuildTables(const std::vector<Place>& place);
+  void FillTable(size_t n);
+  void FillPairTable(size_t n);
+  void BuildSteps(const std::vector<Place>& place);
   void RunRows(Worker& w, ConstPixelView src, PixelView dst, int32_t y0, int32_t y1) const;
   void RunBlock(Worker& w, const uint32_t* px, uint32_t* out, int32_t x0, int32_t y, int n) const;
   void CombineTables(const uint32_t* px, uint32_t* out, int n) const;
@@ -99,7 +108,7 @@ class FramePlan {
   std::vector<int> operands_;
   int outputs_[3] = {};              // nodes of rd, gd, bd
   std::vector<int> tableOf_;         // node -> offset of its table in tables_, or -1
-  std::vector<double> tables_;       // 256 values per table node
+  std::vector<double> tables_;       // 256 values per table node, 65536 per pair table
   uint32_t combined_[3][256] = {};   // output terms summed by the channel that indexes them
   bool tableOutputs_ = false;        // whether an output is a table (else combined_ is uniform)
   std::vector<Step> steps_;

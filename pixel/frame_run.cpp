@@ -53,6 +53,10 @@ void FramePlan::RunBlock(Worker& w, const uint32_t* px, uint32_t* out, int32_t x
     } else if (step.kernel.op == BlockOp::kGather) {
       const double* table = &tables_[step.table];
       for (int i = 0; i < n; ++i) o[i] = table[(px[i] >> step.shift) & 0xFF];
+    } else if (step.kernel.op == BlockOp::kGatherPair) {
+      const double* table = &tables_[step.table];
+      for (int i = 0; i < n; ++i)
+        o[i] = table[((px[i] >> step.shift) & 0xFF) << 8 | ((px[i] >> step.shift2) & 0xFF)];
     } else if (step.kernel.op == BlockOp::kRand) {
       uint64_t first = (uint64_t(x0) * w.height + uint64_t(y)) * randCalls_ + uint64_t(step.rand) + 1;
       w.RandStates(RandAdvance(first).Apply(w.randState), n);
@@ -127,7 +131,8 @@ void MapFrameWith(const FilterSettings& settings, ConstPixelView src, PixelView 
   // The reference visits no pixel of an empty frame: nothing is compiled and
   // the generator does not move.
   if (src.width <= 0 || src.height <= 0) return;
-  FramePlan plan(settings, frame);
+  uint64_t pixels = uint64_t(src.width) * uint64_t(src.height);
+  FramePlan plan(settings, frame, int64_t(pixels) >= options.minPixelsForPairTables);
   uint32_t start = RandState();
   switch (plan.status()) {
     case FramePlan::Status::kUnsupported:
@@ -142,7 +147,6 @@ void MapFrameWith(const FilterSettings& settings, ConstPixelView src, PixelView 
       plan.Map(src, dst, start, options);
       break;
   }
-  uint64_t pixels = uint64_t(src.width) * uint64_t(src.height);
   RandSetState(RandAdvance(pixels * plan.randCalls()).Apply(start));
 }
 

@@ -204,6 +204,7 @@ Case MakeCase(ProgramMaker& pm) {
   c.options.threads = 1 + pm.Pick(4);
   c.options.blockPixels = pm.Chance(30) ? 256 : 1 + pm.Pick(8);
   c.options.minPixelsPerThread = 1;
+  c.options.minPixelsForPairTables = pm.Chance(50) ? 0 : int64_t(1) << 40;
   c.randState = pm.Chance(20) ? 1u : pm.Next();
   return c;
 }
@@ -213,7 +214,8 @@ std::string Describe(const Case& c) {
          std::to_string(c.frame) + " size " + std::to_string(c.width) + "x" +
          std::to_string(c.height) + " pad " + std::to_string(c.pad) + " flip " +
          std::to_string(c.flip) + " in place " + std::to_string(c.inPlace) + " threads " +
-         std::to_string(c.options.threads) + " block " + std::to_string(c.options.blockPixels);
+         std::to_string(c.options.threads) + " block " + std::to_string(c.options.blockPixels) + " pair tables " +
+         std::to_string(c.options.minPixelsForPairTables == 0);
 }
 
 // Runs one case through a mapping function on a fresh copy of the source.

@@ -163,6 +163,11 @@ TEST(FastPlan, SortsValuesIntoTablesAndBlockSteps) {
   FramePlan noisy(Settings("rd=rand();gd=rd;bd=rs+gs;"), 0);
   EXPECT_EQ(noisy.randCalls(), 1u);
   EXPECT_GT(noisy.blockSteps(), 0);
+  // A two-channel value that calls a library function becomes one table look-up
+  // on large frames.
+  const FilterSettings pair = Settings("rd=sin(rs+bs)*2;gd=gs*bs;bd=0;");
+  EXPECT_EQ(FramePlan(pair, 0, true).blockSteps(), 1 + 3);
+  EXPECT_EQ(FramePlan(pair, 0, false).blockSteps(), 4 + 3);
   // A failing statement ends the count; the statements before it still count.
   FramePlan failing(Settings("a=rand();b=rand()*rand();rd=(;c=rand();"), 0);
   EXPECT_EQ(failing.status(), FramePlan::Status::kFails);
@@ -194,13 +199,15 @@ std::pair<std::vector<uint32_t>, uint32_t> MapWith(const std::string& text, bool
 
 TEST(FastFrame, EveryThreadAndBlockDivisionMatchesTheReference) {
   const std::string text =
-      "n=rand()-0.5;t=sin(rs*9)*gs;rd=t+n*0.2;gd=max(gs,bs,n)%0.3;bd=if(n>0,bs,1-rs)^2;";
+      "n=rand()-0.5;t=sin(rs*9)*gs;rd=t+n*0.2;gd=max(gs,bs,n)%0.3;bd=if(n>0,bs,1-rs)^2;"
+      "bd=bd+cos(bs-rs*2)*0.1;gd=gd+atan(gs/(bs+0.1))/9;";
   Image src(67, 45, 5);
   for (bool clamp : {false, true}) {
     auto want = MapWith(text, clamp, src, MapFrameReference);
     for (int threads : {1, 2, 3, 8})
       for (int block : {1, 5, 64, 256}) {
-        FrameOptions options{threads, block, 1};
+        // Two-channel tables on every other division.
+        FrameOptions options{threads, block, 1, (threads + block) % 2 ? 0 : int64_t(1) << 40};
         auto got = MapWith(text, clamp, src, [&](auto&&... a) { MapFrameWith(a..., options); });
         EXPECT_EQ(got.first, want.first) << threads << " threads, blocks of " << block;
         EXPECT_EQ(got.second, want.second) << threads << " threads, blocks of " << block;
