@@ -1,6 +1,7 @@
 // Running a frame plan: rows of the frame shared among threads, each row cut
 // into blocks of pixels that the plan's steps process one array at a time.
 #include <algorithm>
+#include <cfenv>
 #include <thread>
 
 #include "pixel/frame_plan.h"
@@ -107,8 +108,14 @@ void FramePlan::Map(ConstPixelView src, PixelView dst, uint32_t randState,
     w.states.resize(size_t(blockPixels));
     for (auto [r, v] : constantRegs_) std::fill(w.Reg(r), w.Reg(r) + blockPixels, v);
   }
-  // Thread t takes the t-th of `threads` nearly equal bands of rows.
+  // Thread t takes the t-th of `threads` nearly equal bands of rows. The
+  // other threads take on the caller's floating-point environment (rounding,
+  // flushing of subnormals), under which the reference would have run.
+  std::fenv_t env;
+  std::fegetenv(&env);
+  std::thread::id caller = std::this_thread::get_id();
   auto band = [&](int t) {
+    if (std::this_thread::get_id() != caller) std::fesetenv(&env);
     auto row = [&](int k) { return static_cast<int32_t>(int64_t(src.height) * k / threads); };
     RunRows(workers[size_t(t)], src, dst, row(t), row(t + 1));
   };

@@ -4,6 +4,7 @@
 // reach rarely (thread and block boundaries, failing programs, limits).
 #include <gtest/gtest.h>
 
+#include <cfenv>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -215,6 +216,21 @@ TEST(FastFrame, EveryThreadAndBlockDivisionMatchesTheReference) {
     auto public_ = MapWith(text, clamp, src, [](auto&&... a) { MapFrame(a...); });
     EXPECT_EQ(public_.first, want.first);
     EXPECT_EQ(public_.second, want.second);
+  }
+}
+
+// Worker threads compute under the caller's rounding mode, as the reference does.
+TEST(FastFrame, ThreadsFollowTheCallersRounding) {
+  const std::string text = "n=rand()/3;rd=rs/3+n;gd=gs/7-bs/11;bd=sin(rs+gs)/3+bs*0.1;";
+  Image src(64, 48, 9);
+  int mode = std::fegetround();
+  for (int rounding : {FE_UPWARD, FE_TOWARDZERO}) {
+    ASSERT_EQ(std::fesetround(rounding), 0);
+    auto want = MapWith(text, false, src, MapFrameReference);
+    FrameOptions options{4, 16, 1, 0};
+    auto got = MapWith(text, false, src, [&](auto&&... a) { MapFrameWith(a..., options); });
+    std::fesetround(mode);
+    EXPECT_EQ(got, want) << rounding;
   }
 }
 
