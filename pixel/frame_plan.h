@@ -7,8 +7,11 @@
 // alone, so the plan replays the statement runner's steps once with the real
 // engine and translates each statement's program. Values are then classified:
 // uniform (the same at every pixel, computed once), table (a function of one
-// input channel only, computed for its 256 possible inputs), or per pixel
-// (computed over blocks of pixels, one array per value).
+// input channel only, computed for its 256 possible inputs; on large frames
+// also two-channel values that call library functions, for their 65536
+// inputs), or per pixel (computed over blocks of pixels, one array per value).
+// rand() values are per pixel: each pixel's are reached by jumping the
+// generator to the steps the column-by-column run gives that pixel.
 #pragma once
 
 #include <cstdint>
