@@ -21,8 +21,8 @@
 namespace vexlor {
 namespace {
 
-#if defined(__SANITIZE_ADDRESS__)
-constexpr int kDefaultCases = 800;  // the reference is slow under the sanitizers
+#if defined(__SANITIZE_ADDRESS__) || defined(_WIN32)
+constexpr int kDefaultCases = 800;  // the sanitizers and wine are slow
 #else
 constexpr int kDefaultCases = 2000;
 #endif
