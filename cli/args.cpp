@@ -143,7 +143,7 @@ FilterSettings MakeSettings(std::string_view program, bool clamp) {
   CheckProgramLength(program);
   FilterSettings settings{};
   settings.clamp = clamp ? 1 : 0;
-  std::memcpy(settings.text, program.data(), program.size());
+  SetSettingsText(settings, program);
   return settings;
 }
 

@@ -35,8 +35,7 @@ std::pair<int, int> PairChannels(uint8_t deps) {
 
 FramePlan::FramePlan(const FilterSettings& settings, int32_t frame, bool pairTables)
     : clamp_(settings.clamp != 0) {
-  const char* end = std::find(settings.text, settings.text + kTextSize, '\0');
-  Translate(std::string_view(settings.text, static_cast<size_t>(end - settings.text)), frame);
+  Translate(SettingsText(settings), frame);
   if (status_ == Status::kRuns) Prepare(pairTables);
 }
 
