@@ -13,4 +13,4 @@ vexlor_need() {
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
 }
 
-VEXLOR_CORE_PACKAGES=(cmake make g++ libgtest-dev libbenchmark-dev libpng-dev pkg-config)
+VEXLOR_CORE_PACKAGES=(cmake make g++ libgtest-dev libbenchmark-dev libpng-dev pkg-config python3)
