@@ -18,6 +18,8 @@ import shlex
 import subprocess
 import sys
 
+# Leave no bytecode caches in the source tree.
+sys.dont_write_bytecode = True
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 import gen  # noqa: E402
@@ -117,6 +119,35 @@ def report(args, index, program, rgb, frame, diffs):
     sys.stdout.flush()
 
 
+def check_codes(args):
+    """Compares CompileExpression's code and instruction count with the model's."""
+    texts = [gen.Generator(random.Random("codes:%d:%d" % (args.seed, i))).expression()
+             for i in range(args.start, args.start + args.count)]
+    feed = "".join(t.hex() + "\n" for t in texts).encode()
+    p = subprocess.run([args.codes], input=feed, stdout=subprocess.PIPE, timeout=600)
+    lines = p.stdout.decode().splitlines()
+    if p.returncode != 0 or len(lines) != len(texts):
+        print("codes: the tool failed (exit %d, %d of %d results)"
+              % (p.returncode, len(lines), len(texts)))
+        return 1
+    failed = 0
+    for i, (text, line) in enumerate(zip(texts, lines)):
+        got = tuple(int(v) for v in line.split())
+        want = vexmodel.compile_result(text, EVENTS)
+        if got == want:
+            continue
+        failed += 1
+        if failed <= args.show:
+            print("MISMATCH expression %d of seed %d: %r" % (args.start + i, args.seed, text))
+            print("  expected: code %d, %d instructions" % want)
+            print("  got:      code %d, %d instructions" % got)
+    if args.stats:
+        for key in sorted(EVENTS):
+            print("  %-32s %d" % (key, EVENTS[key]))
+    print("%d passed, %d failed" % (len(texts) - failed, failed))
+    return 1 if failed else 0
+
+
 def check_one(args):
     program = os.fsencode(args.program)
     rgb = args.rgb.split(",") if args.rgb else None
@@ -135,7 +166,8 @@ def check_one(args):
 
 def main():
     ap = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
-    ap.add_argument("--vexlor", required=True, help="path of the vexlor command-line binary")
+    ap.add_argument("--vexlor", help="path of the vexlor command-line binary")
+    ap.add_argument("--codes", help="path of the compile-code tool: compare codes instead")
     ap.add_argument("--count", type=int, default=1000, help="number of cases")
     ap.add_argument("--seed", type=int, default=1)
     ap.add_argument("--start", type=int, default=0, help="index of the first case")
@@ -148,9 +180,12 @@ def main():
     ap.add_argument("--rgb", help="channels for --program, R,G,B")
     ap.add_argument("--frame", type=int, help="frame number for --program")
     args = ap.parse_args()
-    if not os.access(args.vexlor, os.X_OK):
-        print("check: %s is not an executable" % args.vexlor, file=sys.stderr)
+    tool = args.codes or args.vexlor
+    if not tool or not os.access(tool, os.X_OK):
+        print("check: give --vexlor or --codes an executable (got %r)" % tool, file=sys.stderr)
         return 2
+    if args.codes:
+        return check_codes(args)
     if args.program is not None:
         return check_one(args)
 

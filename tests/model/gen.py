@@ -36,7 +36,9 @@ INTEGER_EDGES = ["2147483647", "2147483648", "4294967296", "4294967297", "300000
                  "9223372036854775296", "18446744073709551616", "1e19", "2147483647.5",
                  "2147483648.5", "4294967295.9", "4294967301", "170", "171", "169.9", "2.5",
                  "0.5", "0.49999999999999994", "1.5", "-0.5", "0.125", "0.375", "2.675",
-                 "1.005", "0.005", "0.015"]
+                 "1.005", "0.005", "0.015", "9223372036854777856", "1e-40", "1e-45", "7.006e-46",
+                 "3.4028235e38", "3.4028236e38", "3.4028235677973366e38",
+                 "3.4028235677973362e38", "1.1754943e-38", "-2147483648", "2147483647.99"]
 # Expressions that give infinities, NaNs and signed zeros.
 SPECIALS = ["(1e999-1e999)", "sqrt(-1)", "-sqrt(-1)", "(0/0)", "(1/0)", "(-1/0)", "(1/-0)",
             "log(0)", "acos(2)", "(1e999*0)", "-0", "(-0)", "-1e999", "(0*-1)", "exp(1000)",
@@ -91,12 +93,19 @@ class Generator:
                               "2.5e-320", "1e-5", "3E2", "2e-1", "1E+2", "9e18", "1e10"])
         if kind == 11:
             if self.rare(0.5):
-                return self.pick(["2ex", "1.2.3", "1e+x", "4..5", "1e2e3", ".", "..5", "1.e.5"])
-            return self.pick(["2e", "2e+", "2E-", "5.e3", ".5e1", "3.e", "0e0", "7E", "1.5e-"])
+                return self.pick(["2ex", "1.2.3", "1e+x", "4..5", "1e2e3", ".", "..5", "1.e.5",
+                                  ".e5", ".e", "0x10", "0X1p3", "1p5", "1_000", "1d5", "inf",
+                                  "nan", "INF", "infinity", "0x", "1e5e", "1e--5", "1e+-5"])
+            return self.pick(["2e", "2e+", "2E-", "5.e3", ".5e1", "3.e", "0e0", "7E", "1.5e-",
+                              "1e0400", "1e-0400", "00.5", "0.5e+0", "1E-0"])
         if kind == 12:
             # Around the 100-character limit, counting the exponent's characters too.
             n = self.pick([101, 102, 150]) if self.rare(0.5) else self.pick([98, 99, 100])
-            form = self.r.randint(0, 3)
+            form = self.r.randint(0, 5)
+            if form == 4:
+                return self.digits(n - 2) + self.pick(["e+", "e-", "E1", "e9"])
+            if form == 5:
+                return "." + self.digits(n - 2) + "e"
             if form == 0:
                 return self.digits(n)
             if form == 1:
@@ -231,7 +240,7 @@ class Generator:
             n = self.pick([254, 255, 255, 256, 256, 300])
             return "v" + "a" * (n - 1)
         if k == 24:
-            return " " * self.r.randint(1, 5) + self.variable()
+            return " " * self.pick([1, 2, 5, 250, 300]) + self.variable()
         if k == 25:
             return self.variable() + " " + self.pick(["junk", "=", "x", "", "+1"])
         if k == 26:
@@ -331,8 +340,9 @@ class Generator:
     def mixed_nesting(self):
         """Parentheses and call arguments both count toward the nesting limit."""
         n = self.r.randint(250, 258)
-        calls = self.r.randint(1, 50)
-        opens = ["sin("] * calls + ["("] * (n - calls)
+        calls = self.r.randint(1, 30)
+        opens = [self.pick(["sin(", "max(", "if(1,0,", "-(", "sum(rs,"]) for _ in range(calls)]
+        opens += ["("] * (n - calls)
         self.r.shuffle(opens)
         return "gd=" + "".join(opens) + "1" + ")" * n + ";"
 
@@ -502,3 +512,22 @@ class Generator:
         rgb = None if self.chance(0.1) else [self.channel() for _ in range(3)]
         frame = None if self.chance(0.1) else self.frame()
         return program, rgb, frame
+
+    def expression(self):
+        """One expression as CompileExpression receives it (blanks of every kind kept)."""
+        self.noise = self.pick([0.0, 0.3, 1.0, 1.0, 2.0])
+        self.ops = GOOD_OPS if self.chance(0.7) else ARITH_OPS
+        k = self.r.randint(0, 9)
+        if k <= 6:
+            text = self.rhs()
+        else:
+            program = self.limits_program() if k <= 8 else self.probe()
+            statements = [st for st in program.split(";") if "=" in st]
+            text = self.pick(statements).split("=", 1)[1]
+        if self.rare(0.15):
+            text = self.mutate(text)
+        if self.rare(0.03):
+            # The text ends at its first NUL.
+            i = self.r.randrange(len(text) + 1)
+            text = text[:i] + "\0" + self.pick(["", "+", "1", ")", "+1"]) + text[i:]
+        return text.encode("latin-1" if self.chance(0.3) else "utf-8", errors="replace")

@@ -161,40 +161,26 @@ UNARY_FUNCTIONS = [
 ]
 
 
-def _args(stack, depth, n):
-    return stack[depth - n:depth]
+def _fold(stack, depth, n, step):
+    """Starts from the last argument (the top) and walks toward the first; 0.0 for none."""
+    if n == 0:
+        return 0.0
+    r = stack[depth - 1]
+    for v in reversed(stack[depth - n:depth - 1]):
+        r = step(r, v)
+    return r
 
 
 def list_max(eng, stack, depth, n):
-    if n == 0:
-        return 0.0
-    a = _args(stack, depth, n)
-    r = a[-1]
-    for v in reversed(a[:-1]):
-        if r < v:
-            r = v
-    return r
+    return _fold(stack, depth, n, lambda r, v: v if r < v else r)
 
 
 def list_min(eng, stack, depth, n):
-    if n == 0:
-        return 0.0
-    a = _args(stack, depth, n)
-    r = a[-1]
-    for v in reversed(a[:-1]):
-        if r > v:
-            r = v
-    return r
+    return _fold(stack, depth, n, lambda r, v: v if r > v else r)
 
 
 def list_sum(eng, stack, depth, n):
-    if n == 0:
-        return 0.0
-    a = _args(stack, depth, n)
-    s = a[-1]
-    for v in reversed(a[:-1]):
-        s = s + v
-    return s
+    return _fold(stack, depth, n, lambda r, v: r + v)
 
 
 def list_med(eng, stack, depth, n):
@@ -209,7 +195,7 @@ def list_rand(eng, stack, depth, n):
 
 
 def list_if(eng, stack, depth, n):
-    c, a, b = _args(stack, depth, n)
+    c, a, b = stack[depth - n:depth]
     return a if c != 0.0 else b
 
 
@@ -680,13 +666,14 @@ def test_output(text, events=None):
     return (msg + "\n").encode(), 1 if msg == "Error in expression !" else 0
 
 
-def compile_code(text, variables=BUILTIN_VARIABLES):
-    """The code CompileExpression returns for one expression, with the given variables bound."""
-    eng = Engine()
-    eng.slots = [0.0] * len(variables)
-    for i, name in enumerate(variables):
+def compile_result(text, events=None):
+    """(code, instructions stored) of CompileExpression with the built-in variables bound."""
+    eng = Engine(events)
+    eng.slots = [0.0] * len(BUILTIN_VARIABLES)
+    for i, name in enumerate(BUILTIN_VARIABLES):
         eng.register_variable(name, i)
-    return eng.compile_expression(text)
+    code = eng.compile_expression(text)
+    return code, len(eng.program)
 
 
 def constant_value(text):
