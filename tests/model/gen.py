@@ -40,7 +40,7 @@ INTEGER_EDGES = ["2147483647", "2147483648", "4294967296", "4294967297", "300000
                  "3.4028235e38", "3.4028236e38", "3.4028235677973366e38",
                  "3.4028235677973362e38", "1.1754943e-38", "-2147483648", "2147483647.99"]
 # Expressions that give infinities, NaNs and signed zeros.
-SPECIALS = ["(1e999-1e999)", "sqrt(-1)", "-sqrt(-1)", "(0/0)", "(1/0)", "(-1/0)", "(1/-0)",
+ODD_VALUES = ["(1e999-1e999)", "sqrt(-1)", "-sqrt(-1)", "(0/0)", "(1/0)", "(-1/0)", "(1/-0)",
             "log(0)", "acos(2)", "(1e999*0)", "-0", "(-0)", "-1e999", "(0*-1)", "exp(1000)",
             "(1e999%2)", "(2%0)", "(0^-1)", "((-8)^(1/3))", "fac(1e999)", "-(0/0)"]
 ARITH_OPS = ["+", "-", "*", "/", "%", "^", "+", "-", "*", "/"]
@@ -116,7 +116,7 @@ class Generator:
         if kind == 13:
             return self.pick(INTEGER_EDGES)
         if kind == 16:
-            return self.pick(SPECIALS)
+            return self.pick(ODD_VALUES)
         if kind == 17:
             return self.hard_decimal()
         if kind == 14:
