@@ -1,99 +1,218 @@
-// vexlor command line: runs the filter's program outside the host.
-//   vexlor test PROGRAM                       the dialog's test message
-//   vexlor pixel [--rgb R,G,B] [--frame N] PROGRAM
-#include <cerrno>
-#include <cmath>
-#include <cstdio>
-#include <cstdlib>
+// vexlor command line: runs the filter's program outside the host, on single
+// pixels, pictures and raw video streams, and diagnoses programs.
 #include <cstring>
-#include <string>
-#include <string_view>
+#include <new>
 
-#include "pixel/pixel.h"
+#include "cli/cli.h"
+
+namespace vexlor::cli {
 
 namespace {
 
-constexpr const char* kUsage =
+struct Command {
+  const char* name;
+  const char* summary;  // one line for the command list
+  const char* help;     // usage, options and examples
+  std::span<const OptionSpec> options;
+  int (*run)(Args& args);
+};
+
+constexpr const char* kMainHelp =
+    "vexlor " VEXLOR_VERSION ": a per-pixel expression filter for pictures and raw video\n"
+    "\n"
+    "usage: vexlor COMMAND [OPTIONS] ARGUMENTS\n"
+    "       vexlor --help | --version\n"
+    "\n"
+    "commands:\n"
+    "%s"
+    "\n"
+    "A PROGRAM is a sequence of name=expression; statements on the source channels\n"
+    "rs gs bs (0 to 255/256) and the frame number fr, assigning rd gd bd, e.g.\n"
+    "'rd=gs;gd=rs;bd=bs*2;'. Wherever a command takes PROGRAM, -f FILE reads it\n"
+    "from a file instead (-f - from standard input).\n"
+    "\n"
+    "Exit status: 0 success, 1 bad data (input, program, files), 2 bad command line.\n"
+    "Run 'vexlor COMMAND --help' for a command's options and examples.\n";
+
+constexpr const char* kApplyHelp =
+    "usage: vexlor apply [OPTIONS] PROGRAM INPUT OUTPUT\n"
+    "       vexlor apply [OPTIONS] -f FILE INPUT OUTPUT\n"
+    "\n"
+    "Filters the picture INPUT (PNG: 8-bit gray, gray+alpha, RGB, RGBA or palette;\n"
+    "or binary PPM, P6 with maxval 255) and writes OUTPUT as 8-bit RGB, PNG or PPM\n"
+    "by its extension. The picture is filtered bottom line first, as the host lays\n"
+    "out its frames, so rand() gives the plug-in's patterns. OUTPUT is replaced only\n"
+    "once it is complete; on any failure it is left as it was.\n"
+    "\n"
+    "options:\n"
+    "  --clamp        limit each channel to 0..255 (\"Verify 0-1 limits\")\n"
+    "  --frame N      frame number fr (default 0)\n"
+    "  --threads N    threads to filter on (default 0: one per core)\n"
+    "  --reference    use the straightforward per-pixel frame mapping\n"
+    "  --quiet        no progress on standard error\n"
+    "  -f FILE        read PROGRAM from FILE (- for standard input)\n"
+    "\n"
+    "examples:\n"
+    "  vexlor apply --clamp 'y=0.3*rs+0.59*gs+0.11*bs;rd=y;gd=y;bd=y;' in.png gray.png\n"
+    "  vexlor apply --frame 25 'rd=rs;gd=gs;bd=sin(bs*pi+fr/10);' in.ppm out.png\n"
+    "  vexlor apply -f effect.txt in.png out.ppm\n";
+
+constexpr const char* kStreamHelp =
+    "usage: vexlor stream --size WxH [OPTIONS] PROGRAM\n"
+    "\n"
+    "Reads raw frames of W x H 32-bit pixels from standard input (bytes B, G, R, X\n"
+    "per pixel, top line first: ffmpeg's bgr0 or bgra), filters them with frame\n"
+    "numbers N, N+1, ... and writes each frame in the same format to standard\n"
+    "output as soon as it is done; the X byte out is the pixel's top byte as the\n"
+    "filter wrote it. A last, incomplete frame is an error after every complete\n"
+    "frame was written.\n"
+    "\n"
+    "options:\n"
+    "  --size WxH       frame size in pixels (required)\n"
+    "  --clamp          limit each channel to 0..255 (\"Verify 0-1 limits\")\n"
+    "  --start-frame N  frame number of the first frame (default 0)\n"
+    "  --frames K       stop after K frames (default: at the end of the input)\n"
+    "  --threads N      threads to filter on (default 0: one per core)\n"
+    "  --reference      use the straightforward per-pixel frame mapping\n"
+    "  --quiet          no progress on standard error\n"
+    "  -f FILE          read PROGRAM from FILE\n"
+    "\n"
+    "example (a video through ffmpeg and back):\n"
+    "  ffmpeg -v error -i in.mp4 -f rawvideo -pix_fmt bgr0 - |\n"
+    "    vexlor stream --size 640x360 --clamp 'rd=rs;gd=gs;bd=bs*abs(sin(fr/10));' |\n"
+    "    ffmpeg -v error -f rawvideo -pix_fmt bgr0 -s 640x360 -r 25 -i - out.mp4\n";
+
+constexpr const char* kCheckHelp =
+    "usage: vexlor check [--listing] PROGRAM\n"
+    "\n"
+    "Explains a program: each statement's number and text and what it assigns; for\n"
+    "the first statement that fails, the engine's message and the column where the\n"
+    "problem was found; and the parts that have no effect (names that cannot be\n"
+    "assigned, text after the last ';', an expression cut at a space, a line break\n"
+    "before a name). Exit 0 when the program runs, 1 when it does not.\n"
+    "\n"
+    "options:\n"
+    "  --listing   show each statement's compiled postfix program\n"
+    "  -f FILE     read PROGRAM from FILE (- for standard input)\n"
+    "\n"
+    "examples:\n"
+    "  vexlor check 'rd=rs *2;gd=gs;bd=bs;'\n"
+    "  vexlor check --listing 'x=max(rs,gs,bs);rd=x;gd=x;bd=x;'\n";
+
+constexpr const char* kTestHelp =
     "usage: vexlor test PROGRAM\n"
-    "       vexlor pixel [--rgb R,G,B] [--frame N] PROGRAM\n";
+    "\n"
+    "Runs PROGRAM once on rs = gs = bs = 0.5 at frame 100 and prints the\n"
+    "configuration dialog's test message. Exit 0 on success, 1 after\n"
+    "\"Error in expression !\".\n"
+    "\n"
+    "options:\n"
+    "  -f FILE   read PROGRAM from FILE (- for standard input)\n"
+    "\n"
+    "example:\n"
+    "  vexlor test 'rd=rs;gd=gs*0.5;bd=sin(bs*pi);'\n";
 
-int Usage(const char* why) {
-  std::fprintf(stderr, "vexlor: %s\n%s", why, kUsage);
-  return 2;
+constexpr const char* kPixelHelp =
+    "usage: vexlor pixel [--rgb R,G,B] [--frame N] PROGRAM\n"
+    "\n"
+    "Runs PROGRAM once on the given channel values (default 0.5,0.5,0.5) and frame\n"
+    "(default 0) and prints \"rd gd bd\". Exit 1 when the program does not run.\n"
+    "\n"
+    "options:\n"
+    "  --rgb R,G,B   source channels rs, gs, bs\n"
+    "  --frame N     frame number fr\n"
+    "  -f FILE       read PROGRAM from FILE (- for standard input)\n"
+    "\n"
+    "example:\n"
+    "  vexlor pixel --rgb 0.5,0.25,0.125 'rd=gs;gd=rs;bd=bs*2;'\n";
+
+constexpr OptionSpec kHelpOption{"--help", ""};
+constexpr OptionSpec kFileOption{"-f", "FILE"};
+constexpr OptionSpec kApplyOptions[] = {
+    kHelpOption,        kFileOption,         {"--clamp", ""}, {"--frame", "N"},
+    {"--threads", "N"}, {"--reference", ""}, {"--quiet", ""},
+};
+constexpr OptionSpec kStreamOptions[] = {
+    kHelpOption,         kFileOption,      {"--size", "WxH"},  {"--clamp", ""},
+    {"--start-frame", "N"}, {"--frames", "K"}, {"--threads", "N"}, {"--reference", ""},
+    {"--quiet", ""},
+};
+constexpr OptionSpec kCheckOptions[] = {kHelpOption, kFileOption, {"--listing", ""}};
+constexpr OptionSpec kTestOptions[] = {kHelpOption, kFileOption};
+constexpr OptionSpec kPixelOptions[] = {kHelpOption, kFileOption, {"--rgb", "R,G,B"},
+                                        {"--frame", "N"}};
+
+const Command kCommands[] = {
+    {"apply", "filter a PNG or PPM picture into a new picture", kApplyHelp, kApplyOptions,
+     RunApply},
+    {"stream", "filter raw 32-bit video frames from standard input to output", kStreamHelp,
+     kStreamOptions, RunStream},
+    {"check", "explain a program: what each statement does, where it fails", kCheckHelp,
+     kCheckOptions, RunCheck},
+    {"test", "print the configuration dialog's test message for a program", kTestHelp,
+     kTestOptions, RunTest},
+    {"pixel", "run a program on one pixel and print rd gd bd", kPixelHelp, kPixelOptions,
+     RunPixel},
+};
+
+const Command* FindCommand(std::string_view name) {
+  for (const Command& c : kCommands)
+    if (name == c.name) return &c;
+  return nullptr;
 }
 
-// Parses a whole decimal number; false on anything else.
-bool ParseDouble(const char* s, double& out) {
-  char* end = nullptr;
-  errno = 0;
-  out = std::strtod(s, &end);
-  return end != s && *end == '\0' && errno == 0;
-}
-
-bool ParseFrame(const char* s, int32_t& out) {
-  char* end = nullptr;
-  errno = 0;
-  long long v = std::strtoll(s, &end, 10);
-  if (end == s || *end != '\0' || errno != 0 || v < INT32_MIN || v > INT32_MAX) return false;
-  out = static_cast<int32_t>(v);
-  return true;
-}
-
-bool ParseRgb(const char* s, float rgb[3]) {
-  std::string text(s);
-  size_t a = text.find(','), b = a == std::string::npos ? a : text.find(',', a + 1);
-  if (b == std::string::npos || text.find(',', b + 1) != std::string::npos) return false;
-  std::string parts[3] = {text.substr(0, a), text.substr(a + 1, b - a - 1), text.substr(b + 1)};
-  for (int i = 0; i < 3; ++i) {
-    double v;
-    if (!ParseDouble(parts[i].c_str(), v)) return false;
-    rgb[i] = static_cast<float>(v);
+void PrintMainHelp() {
+  std::string list;
+  for (const Command& c : kCommands) {
+    char line[160];
+    std::snprintf(line, sizeof line, "  %-7s %s\n", c.name, c.summary);
+    list += line;
   }
-  return true;
+  std::printf(kMainHelp, list.c_str());
 }
 
-int CmdTest(int argc, char** argv) {
-  if (argc != 1) return Usage("test takes exactly one PROGRAM");
-  std::string msg = vexlor::TestMessage(argv[0]);
-  std::printf("%s\n", msg.c_str());
-  return msg == "Error in expression !" ? 1 : 0;
-}
-
-int CmdPixel(int argc, char** argv) {
-  float rgb[3] = {0.5f, 0.5f, 0.5f};
-  int32_t frame = 0;
-  const char* program = nullptr;
-  for (int i = 0; i < argc; ++i) {
-    std::string_view arg = argv[i];
-    if (arg == "--rgb" && i + 1 < argc) {
-      if (!ParseRgb(argv[++i], rgb)) return Usage("--rgb takes three numbers R,G,B");
-    } else if (arg == "--frame" && i + 1 < argc) {
-      if (!ParseFrame(argv[++i], frame)) return Usage("--frame takes a 32-bit integer");
-    } else if (arg.size() > 1 && arg[0] == '-' && arg[1] == '-') {
-      return Usage(("unknown option " + std::string(arg)).c_str());
-    } else if (!program) {
-      program = argv[i];
-    } else {
-      return Usage("pixel takes one PROGRAM");
-    }
+int Main(int argc, char** argv) {
+  if (argc < 2) FailUsage("missing command (see 'vexlor --help')");
+  std::string_view name = argv[1];
+  if (name == "--help" || name == "-h" || name == "help") {
+    const Command* topic = argc > 2 ? FindCommand(argv[2]) : nullptr;
+    if (argc > 2 && !topic) FailUsage("no help on '" + std::string(argv[2]) + "': no such command");
+    if (topic) std::fputs(topic->help, stdout);
+    else PrintMainHelp();
+    return 0;
   }
-  if (!program) return Usage("pixel needs a PROGRAM");
-  float rd = 0, gd = 0, bd = 0;
-  if (!vexlor::RunStatements(program, rgb[0], rgb[1], rgb[2], frame, rd, gd, bd)) {
-    std::fprintf(stderr, "vexlor: the program does not run (a statement has no '=' or does not compile)\n");
-    return 1;
+  if (name == "--version") {
+    std::printf("vexlor %s\n", VEXLOR_VERSION);
+    return 0;
   }
-  std::printf("%.9g %.9g %.9g\n", static_cast<double>(rd), static_cast<double>(gd),
-              static_cast<double>(bd));
-  return 0;
+  const Command* command = FindCommand(name);
+  if (!command) FailUsage("unknown command '" + std::string(name) + "' (see 'vexlor --help')");
+  Args args = ParseArgs(command->name, command->options, std::span(argv + 2, argv + argc));
+  if (args.Has("--help")) {
+    std::fputs(command->help, stdout);
+    return 0;
+  }
+  return command->run(args);
 }
 
 }  // namespace
 
+}  // namespace vexlor::cli
+
 int main(int argc, char** argv) {
-  if (argc < 2) return Usage("missing command");
-  std::string_view cmd = argv[1];
-  if (cmd == "test") return CmdTest(argc - 2, argv + 2);
-  if (cmd == "pixel") return CmdPixel(argc - 2, argv + 2);
-  return Usage(("unknown command " + std::string(cmd)).c_str());
+  using vexlor::cli::Failure;
+  try {
+    int status = vexlor::cli::Main(argc, argv);
+    if (std::fflush(stdout) != 0) vexlor::cli::FailErrno("standard output: cannot write");
+    return status;
+  } catch (const Failure& failure) {
+    std::fprintf(stderr, "vexlor: %s\n", failure.what());
+    return failure.status;
+  } catch (const std::bad_alloc&) {
+    std::fprintf(stderr, "vexlor: out of memory\n");
+    return vexlor::cli::kExitData;
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "vexlor: %s\n", e.what());
+    return vexlor::cli::kExitData;
+  }
 }

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "engine/engine.h"
+#include "pixel/frame_plan.h"
 #include "pixel/pixel.h"
 
 namespace vexlor {
@@ -47,8 +48,10 @@ void MapFrameReference(const FilterSettings& settings, ConstPixelView src, Pixel
 }
 
 void MapFrame(const FilterSettings& settings, ConstPixelView src, PixelView dst, int32_t frame,
-              int /*threads*/) {
-  MapFrameReference(settings, src, dst, frame);
+              int threads) {
+  FrameOptions options;
+  options.threads = threads;
+  MapFrameWith(settings, src, dst, frame, options);
 }
 
 }  // namespace vexlor

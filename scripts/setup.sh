@@ -14,3 +14,16 @@ vexlor_need() {
 }
 
 VEXLOR_CORE_PACKAGES=(cmake make g++ libgtest-dev libbenchmark-dev libpng-dev pkg-config python3)
+
+# The Windows cross-build and its tests: mingw-w64, wine for 32-bit programs
+# and a virtual X server for the dialog tests.
+VEXLOR_WIN32_PACKAGES=(g++-mingw-w64-i686-posix wine wine32:i386 xvfb xauth)
+
+# wine32 is an i386 package: enables that architecture once (vexlor_need then
+# refreshes the package lists, since wine32 is still missing).
+vexlor_need_i386() {
+  dpkg --print-foreign-architectures | grep -qx i386 && return 0
+  local sudo=""
+  [ "$(id -u)" -eq 0 ] || sudo="sudo"
+  $sudo dpkg --add-architecture i386
+}

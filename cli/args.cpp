@@ -1,0 +1,150 @@
+// Command-line parsing shared by every command: options by table, typed
+// values with range checks, and the program text from an argument or a file.
+#include <cerrno>
+#include <charconv>
+#include <cstring>
+
+#include "cli/cli.h"
+
+namespace vexlor::cli {
+
+void FailUsage(const std::string& message) { throw Failure(kExitUsage, message); }
+void FailData(const std::string& message) { throw Failure(kExitData, message); }
+void FailErrno(const std::string& what) { FailData(what + ": " + std::strerror(errno)); }
+
+bool Args::Has(std::string_view name) const { return Value(name) != nullptr; }
+
+const std::string* Args::Value(std::string_view name) const {
+  const std::string* found = nullptr;
+  for (const auto& [key, value] : options)
+    if (key == name) found = &value;
+  return found;
+}
+
+namespace {
+
+const OptionSpec* FindSpec(std::span<const OptionSpec> specs, std::string_view name) {
+  for (const OptionSpec& spec : specs)
+    if (spec.name == name) return &spec;
+  return nullptr;
+}
+
+bool IsOptionLike(std::string_view arg, std::span<const OptionSpec> specs) {
+  return (arg.size() > 2 && arg.starts_with("--")) || FindSpec(specs, arg);
+}
+
+// Parses a whole decimal integer into [min, max].
+bool ParseInteger(const std::string& text, int64_t min, int64_t max, int64_t& out) {
+  const char* end = text.data() + text.size();
+  auto [ptr, ec] = std::from_chars(text.data(), end, out);
+  return !text.empty() && ec == std::errc() && ptr == end && out >= min && out <= max;
+}
+
+}  // namespace
+
+Args ParseArgs(std::string_view command, std::span<const OptionSpec> specs,
+               std::span<char* const> argv) {
+  Args args;
+  args.command = command;
+  bool optionsDone = false;
+  for (size_t i = 0; i < argv.size(); ++i) {
+    std::string_view arg = argv[i];
+    if (optionsDone || !IsOptionLike(arg, specs)) {
+      if (arg == "--" && !optionsDone) optionsDone = true;
+      else args.positional.emplace_back(arg);
+      continue;
+    }
+    size_t eq = arg.starts_with("--") ? arg.find('=') : std::string_view::npos;
+    std::string_view name = arg.substr(0, eq);
+    const OptionSpec* spec = FindSpec(specs, name);
+    if (!spec) FailUsage(std::string(command) + ": unknown option " + std::string(name));
+    std::string value;
+    if (spec->value.empty()) {
+      if (eq != std::string_view::npos)
+        FailUsage(std::string(command) + ": " + std::string(name) + " takes no value");
+    } else if (eq != std::string_view::npos) {
+      value = arg.substr(eq + 1);
+    } else if (i + 1 < argv.size()) {
+      value = argv[++i];
+    } else {
+      FailUsage(std::string(command) + ": " + std::string(name) + " needs a " +
+                std::string(spec->value));
+    }
+    args.options.emplace_back(name, std::move(value));
+  }
+  return args;
+}
+
+int32_t Int32Option(const Args& args, std::string_view name, int32_t fallback) {
+  const std::string* text = args.Value(name);
+  if (!text) return fallback;
+  int64_t v;
+  if (!ParseInteger(*text, INT32_MIN, INT32_MAX, v))
+    FailUsage(std::string(name) + ": '" + *text +
+              "' is not a whole number from -2147483648 to 2147483647");
+  return static_cast<int32_t>(v);
+}
+
+int64_t CountOption(const Args& args, std::string_view name, int64_t fallback, int64_t max) {
+  const std::string* text = args.Value(name);
+  if (!text) return fallback;
+  int64_t v;
+  if (!ParseInteger(*text, 0, max, v))
+    FailUsage(std::string(name) + ": '" + *text + "' is not a whole number from 0 to " +
+              std::to_string(max));
+  return v;
+}
+
+void ExpectPositional(const Args& args, size_t count, const char* what) {
+  if (args.positional.size() == count) return;
+  std::string message = args.command + " takes " + what;
+  if (args.positional.size() > count)
+    message += "; unexpected '" + args.positional[count] + "'";
+  FailUsage(message + " (see 'vexlor " + args.command + " --help')");
+}
+
+std::string ReadProgramFile(const std::string& path) {
+  std::vector<uint8_t> bytes;
+  if (path == "-") {
+    uint8_t buf[4096];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, stdin)) > 0) bytes.insert(bytes.end(), buf, buf + n);
+    if (std::ferror(stdin)) FailErrno("standard input");
+  } else {
+    bytes = ReadWholeFile(path);
+  }
+  std::string text(bytes.begin(), bytes.end());
+  if (text.ends_with("\r\n")) text.resize(text.size() - 2);
+  else if (text.ends_with('\n')) text.pop_back();
+  if (size_t nul = text.find('\0'); nul != std::string::npos)
+    FailData((path == "-" ? std::string("standard input") : path) + ": NUL byte at offset " +
+             std::to_string(nul) + "; a program is text");
+  return text;
+}
+
+std::string TakeProgram(Args& args) {
+  if (const std::string* file = args.Value("-f")) return ReadProgramFile(*file);
+  if (args.positional.empty())
+    FailUsage(args.command + " needs a PROGRAM (or -f FILE) (see 'vexlor " + args.command +
+              " --help')");
+  std::string program = std::move(args.positional.front());
+  args.positional.erase(args.positional.begin());
+  return program;
+}
+
+void CheckProgramLength(std::string_view program) {
+  if (program.size() > static_cast<size_t>(kMaxTextLength))
+    FailData("the program is " + std::to_string(program.size()) +
+             " characters long; the filter's settings record holds at most " +
+             std::to_string(kMaxTextLength));
+}
+
+FilterSettings MakeSettings(std::string_view program, bool clamp) {
+  CheckProgramLength(program);
+  FilterSettings settings{};
+  settings.clamp = clamp ? 1 : 0;
+  std::memcpy(settings.text, program.data(), program.size());
+  return settings;
+}
+
+}  // namespace vexlor::cli

@@ -1,0 +1,81 @@
+// Whole-file reads and atomic writes: an output file appears complete or not
+// at all, and an existing one is replaced only by a finished new one.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "cli/cli.h"
+
+namespace vexlor::cli {
+
+namespace {
+
+// Closes a descriptor when it goes out of scope.
+struct FileDescriptor {
+  int fd;
+  ~FileDescriptor() {
+    if (fd >= 0) ::close(fd);
+  }
+};
+
+// Permission bits for a new file: those of the file it replaces, else the
+// usual 0666 less the umask.
+mode_t OutputMode(const std::string& path) {
+  struct stat st;
+  if (::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) return st.st_mode & 07777;
+  mode_t mask = ::umask(0);
+  ::umask(mask);
+  return 0666 & ~mask;
+}
+
+void WriteAll(int fd, std::span<const uint8_t> bytes, const std::string& what) {
+  while (!bytes.empty()) {
+    ssize_t n = ::write(fd, bytes.data(), bytes.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) FailErrno(what);
+    bytes = bytes.subspan(static_cast<size_t>(n));
+  }
+}
+
+}  // namespace
+
+std::vector<uint8_t> ReadWholeFile(const std::string& path) {
+  FileDescriptor file{::open(path.c_str(), O_RDONLY | O_CLOEXEC)};
+  if (file.fd < 0) FailErrno(path + ": cannot open");
+  struct stat st;
+  if (::fstat(file.fd, &st) != 0) FailErrno(path + ": cannot read");
+  if (S_ISDIR(st.st_mode)) FailData(path + ": is a directory, not a file");
+  std::vector<uint8_t> bytes;
+  if (S_ISREG(st.st_mode)) bytes.reserve(static_cast<size_t>(st.st_size));
+  uint8_t buf[65536];
+  for (;;) {
+    ssize_t n = ::read(file.fd, buf, sizeof buf);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) FailErrno(path + ": cannot read");
+    if (n == 0) break;
+    bytes.insert(bytes.end(), buf, buf + n);
+  }
+  return bytes;
+}
+
+void WriteFileAtomically(const std::string& path, std::span<const uint8_t> bytes) {
+  std::string temp = path + ".vexlor-XXXXXX";
+  FileDescriptor file{::mkostemp(temp.data(), O_CLOEXEC)};
+  if (file.fd < 0) FailErrno(path + ": cannot create a file beside it");
+  try {
+    WriteAll(file.fd, bytes, path + ": cannot write");
+    if (::fchmod(file.fd, OutputMode(path)) != 0) FailErrno(path + ": cannot set permissions");
+    if (::fsync(file.fd) != 0) FailErrno(path + ": cannot write");
+    int fd = file.fd;
+    file.fd = -1;
+    if (::close(fd) != 0) FailErrno(path + ": cannot write");
+    if (::rename(temp.c_str(), path.c_str()) != 0) FailErrno(path + ": cannot replace");
+  } catch (...) {
+    ::unlink(temp.c_str());
+    throw;
+  }
+}
+
+}  // namespace vexlor::cli

@@ -1,0 +1,105 @@
+// vexlor stream: filters raw frames of 32-bit pixels (bytes B, G, R, X, top
+// line first) from standard input to standard output, one frame at a time,
+// so memory stays at two frames whatever the stream's length.
+#include <unistd.h>
+
+#include <csignal>
+#include <cstring>
+
+#include "cli/cli.h"
+
+namespace vexlor::cli {
+
+namespace {
+
+struct FrameSize {
+  int32_t width, height;
+};
+
+// Parses "WxH".
+FrameSize ParseSize(const std::string& text) {
+  size_t x = text.find_first_of("xX");
+  int64_t w = -1, h = -1;
+  auto whole = [](const std::string& s, int64_t& out) {
+    if (s.empty() || s.size() > 9 || s.find_first_not_of("0123456789") != std::string::npos)
+      return false;
+    out = std::stoll(s);
+    return true;
+  };
+  if (x == std::string::npos || !whole(text.substr(0, x), w) || !whole(text.substr(x + 1), h))
+    FailUsage("--size: '" + text + "' is not WIDTHxHEIGHT (for example 640x480)");
+  if (const char* problem = PictureSizeProblem(w, h)) FailUsage("--size " + text + ": " + problem);
+  return {static_cast<int32_t>(w), static_cast<int32_t>(h)};
+}
+
+// The stream's bytes B, G, R, X of each pixel as packed values, in place.
+void PixelsFromBytes(std::vector<uint32_t>& words) {
+  for (uint32_t& w : words) {
+    uint8_t b[4];
+    std::memcpy(b, &w, 4);
+    w = uint32_t{b[0]} | uint32_t{b[1]} << 8 | uint32_t{b[2]} << 16 | uint32_t{b[3]} << 24;
+  }
+}
+
+// Packed values back to the stream's byte order, in place.
+void PixelsToBytes(std::vector<uint32_t>& words) {
+  for (uint32_t& w : words) {
+    uint8_t b[4] = {static_cast<uint8_t>(w), static_cast<uint8_t>(w >> 8),
+                    static_cast<uint8_t>(w >> 16), static_cast<uint8_t>(w >> 24)};
+    std::memcpy(&w, b, 4);
+  }
+}
+
+// Refuses a terminal where raw frames are read or written.
+void CheckNotTerminal(int fd, const char* what) {
+  if (::isatty(fd) == 1)
+    FailUsage(std::string(what) + " is a terminal; stream reads and writes raw frames (see "
+                                  "'vexlor stream --help')");
+}
+
+}  // namespace
+
+int RunStream(Args& args) {
+  if (const std::string* file = args.Value("-f"); file && *file == "-")
+    FailUsage("-f -: stream reads its frames from standard input, not the program");
+  std::string program = TakeProgram(args);
+  ExpectPositional(args, 0, "one PROGRAM");
+  const std::string* sizeText = args.Value("--size");
+  if (!sizeText) FailUsage("stream needs --size WIDTHxHEIGHT");
+  FrameSize size = ParseSize(*sizeText);
+  int32_t start = Int32Option(args, "--start-frame", 0);
+  int64_t limit = CountOption(args, "--frames", INT64_MAX, INT64_MAX);
+  RunOptions run = RunOptionsFrom(args);
+  FilterSettings settings = MakeSettings(program, args.Has("--clamp"));
+  CheckNotTerminal(STDIN_FILENO, "standard input");
+  CheckNotTerminal(STDOUT_FILENO, "standard output");
+  // A reader that goes away is reported as a write error, not a signal.
+  std::signal(SIGPIPE, SIG_IGN);
+
+  size_t pixels = size_t(size.width) * size_t(size.height);
+  size_t frameBytes = pixels * 4;
+  std::vector<uint32_t> src(pixels), dst(pixels);
+  Progress progress = Progress::ForArgs(args);
+  for (int64_t done = 0; done < limit; ++done) {
+    size_t got = std::fread(src.data(), 1, frameBytes, stdin);
+    if (got == 0 && !std::ferror(stdin)) break;
+    if (std::ferror(stdin)) FailErrno("standard input: cannot read");
+    if (got < frameBytes)
+      FailData("standard input ends inside frame " + std::to_string(done + 1) + " (" +
+               std::to_string(got) + " of its " + std::to_string(frameBytes) + " bytes) after " +
+               std::to_string(done) + " complete frames");
+    if (start + done > INT32_MAX)
+      FailData("frame number passes 2147483647 after " + std::to_string(done) + " frames");
+    PixelsFromBytes(src);
+    FilterPixels(settings, src.data(), dst.data(), size.width, size.height,
+                 static_cast<int32_t>(start + done), run);
+    PixelsToBytes(dst);
+    if (std::fwrite(dst.data(), 1, frameBytes, stdout) != frameBytes || std::fflush(stdout) != 0)
+      FailErrno("standard output: cannot write");
+    progress.FrameDone();
+  }
+  progress.Finish();
+  return 0;
+}
+
+}  // namespace vexlor::cli

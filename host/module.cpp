@@ -1,0 +1,99 @@
+// The module's entry points, the filter definition handed to the host, and the
+// instance and frame callbacks.
+#include <windows.h>
+
+#include "host/fpu_guard.h"
+#include "host/glue.h"
+#include "host/resource.h"
+
+namespace vexlor {
+
+INT_PTR CALLBACK ConfigDialogProc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam);
+
+static const CScriptObject kScriptObject = {nullptr, kScriptFunctions, nullptr};
+
+static FilterDefinition gDefinition = {
+    nullptr, nullptr, nullptr,
+    "vexlor",
+    "add any effect that can vbe expressed",
+    "Quillmere",
+    nullptr,
+    sizeof(FilterSettings),
+    InitSettings,
+    nullptr,
+    RunFrame,
+    QueryParams,
+    ConfigureFilter,
+    DescribeSettings,
+    StartOrEnd,
+    StartOrEnd,
+    &kScriptObject,
+    WriteScriptLine,
+    nullptr, nullptr, nullptr, nullptr,
+};
+static_assert(sizeof(gDefinition) == 88);
+
+// The host's copy of the definition, from Init2 until Deinit.
+static FilterDefinition* gRegisteredDefinition = nullptr;
+
+int VEXLOR_CDECL InitSettings(FilterActivation* fa, const FilterFunctions*) {
+  FilterSettings& settings = SettingsOf(fa);
+  settings.clamp = 0;
+  settings.text[0] = '\0';
+  return 0;
+}
+
+// Maps the whole source frame into the destination. A program that does not
+// compile only affects the pixels, so this always succeeds.
+int VEXLOR_CDECL RunFrame(const FilterActivation* fa, const FilterFunctions*) {
+  FpuGuard fpu;
+  const VFBitmap& src = *fa->src;
+  const VFBitmap& dst = *fa->dst;
+  int32_t frame = fa->pfsi ? static_cast<int32_t>(fa->pfsi->lCurrentFrame) : 0;
+  MapFrame(SettingsOf(fa), ConstPixelView{src.data, src.w, src.h, src.pitch},
+           PixelView{dst.data, src.w, src.h, dst.pitch}, frame);
+  return 0;
+}
+
+// Source and destination are separate buffers of the same size.
+long VEXLOR_CDECL QueryParams(FilterActivation*, const FilterFunctions*) {
+  return FILTERPARAM_SWAP_BUFFERS;
+}
+
+// Nothing is built up for a run of frames.
+int VEXLOR_CDECL StartOrEnd(FilterActivation*, const FilterFunctions*) { return 0; }
+
+// Runs the modal dialog on the record in place: 0 after OK, 1 after Cancel,
+// -1 when the dialog cannot be created.
+int VEXLOR_CDECL ConfigureFilter(FilterActivation* fa, const FilterFunctions*, HostWindow parent) {
+  auto instance = static_cast<HINSTANCE>(fa->filter->module->hInstModule);
+  return static_cast<int>(DialogBoxParamA(instance, MAKEINTRESOURCEA(IDD_CONFIG),
+                                          static_cast<HWND>(parent), ConfigDialogProc,
+                                          reinterpret_cast<LPARAM>(fa->filter_data)));
+}
+
+}  // namespace vexlor
+
+using namespace vexlor;
+
+extern "C" {
+
+BOOL WINAPI DllMain(HINSTANCE, DWORD, LPVOID) { return TRUE; }
+
+// Registers the one filter; 1 when the host refuses it.
+__declspec(dllexport) int __cdecl VirtualdubFilterModuleInit2(FilterModule* module,
+                                                              const FilterFunctions* ff,
+                                                              int* version, int* compatible) {
+  gRegisteredDefinition = ff->addFilter(module, &gDefinition, sizeof(FilterDefinition));
+  if (!gRegisteredDefinition) return 1;
+  *version = kHostApiVersion;
+  *compatible = kHostApiCompatible;
+  return 0;
+}
+
+__declspec(dllexport) void __cdecl VirtualdubFilterModuleDeinit(FilterModule*,
+                                                                const FilterFunctions* ff) {
+  ff->removeFilter(gRegisteredDefinition);
+}
+
+}  // extern "C"

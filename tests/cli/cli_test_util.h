@@ -1,0 +1,48 @@
+// Helpers for the command-line tests: scratch directories, running the
+// built binary, test pictures, and the host's view of a frame.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "cli/cli.h"
+#include "engine/engine.h"
+
+namespace vexlor::test {
+
+// A fresh directory, removed with everything in it at the end of the test.
+struct ScratchDir {
+  std::string path;
+  ScratchDir();
+  ~ScratchDir();
+  std::string File(const std::string& name) const { return path + "/" + name; }
+  std::vector<std::string> Names() const;  // sorted
+};
+
+struct RunResult {
+  int status;
+  std::string out, err;
+};
+
+// Runs the vexlor binary with args, feeding it input on standard input.
+RunResult RunVexlor(const std::vector<std::string>& args, const std::string& input = "");
+
+std::string ReadFile(const std::string& path);
+void WriteFile(const std::string& path, const std::string& bytes);
+std::string Bytes(const std::vector<uint8_t>& v);
+
+// A picture of pseudo-random pixels, top bytes included.
+cli::Picture NoisePicture(int32_t width, int32_t height, uint32_t seed);
+
+// Filters a top-line-first picture the way the host hands bitmaps to the
+// filter: the picture is turned upside down into a bottom-up buffer, mapped
+// with a positive pitch, and turned back.
+std::vector<uint32_t> MapLikeHost(const std::string& program, bool clamp,
+                                  const std::vector<uint32_t>& pixels, int32_t width,
+                                  int32_t height, int32_t frame);
+
+// The pixels with their top byte cleared, as an 8-bit RGB file keeps them.
+std::vector<uint32_t> Rgb(std::vector<uint32_t> pixels);
+
+}  // namespace vexlor::test
