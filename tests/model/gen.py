@@ -477,8 +477,8 @@ class Generator:
         encoding = "latin-1" if self.chance(0.3) else "utf-8"
         data = text.encode(encoding, errors="replace")[:MAX_PROGRAM]
         data = data.replace(b"\0", b"0")
-        if data.startswith(b"--"):
-            data = b"x" + data
+        if data.startswith(b"--") or data == b"-f":
+            data = b"x" + data  # the command line would take it for an option
         return data
 
     def channel(self):
