@@ -13,7 +13,7 @@ vexlor_need() {
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
 }
 
-VEXLOR_CORE_PACKAGES=(cmake make g++ libgtest-dev libbenchmark-dev libpng-dev pkg-config)
+VEXLOR_CORE_PACKAGES=(cmake make g++ libgtest-dev libbenchmark-dev libpng-dev pkg-config python3)
 
 # The Windows cross-build and its tests: mingw-w64, wine for 32-bit programs
 # and a virtual X server for the dialog tests.
