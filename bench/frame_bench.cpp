@@ -1,7 +1,10 @@
-// Frame mapping throughput on full-HD frames.
+// Frame mapping throughput in Mpixel/s on full-HD frames: the fast path on one
+// thread and on every core, and the reference on a smaller frame (it compiles
+// every statement for every pixel; its rate does not depend on the size).
 #include <benchmark/benchmark.h>
 
 #include <cstring>
+#include <thread>
 #include <vector>
 
 #include "pixel/pixel.h"
@@ -9,41 +12,66 @@
 namespace {
 
 constexpr int kWidth = 1920, kHeight = 1080;
+constexpr int kReferenceWidth = 192, kReferenceHeight = 108;
 
-void RunFrame(benchmark::State& state, const char* program,
-              void (*map)(const vexlor::FilterSettings&, vexlor::ConstPixelView, vexlor::PixelView,
-                          int32_t),
-              int width, int height) {
+struct Program {
+  const char* name;
+  const char* text;
+};
+
+const Program kPrograms[] = {
+    {"identity", "rd=rs;gd=gs;bd=bs;"},
+    {"scale", "rd=rs*0.5;gd=gs;bd=bs;"},
+    // One sin per channel of one input channel each (tables), and of two.
+    {"sin", "rd=sin(rs*3);gd=sin(gs*3);bd=sin(bs*3);"},
+    {"sin_mixed", "rd=sin(rs+gs);gd=sin(gs+bs);bd=sin(bs+rs);"},
+    {"ten_statements",
+     "l=0.3*rs+0.59*gs+0.11*bs;c=l-0.5;k=c*c*4;s=max(rs,gs,bs);m=min(rs,gs,bs);"
+     "d=s-m;t=if(d>0.1,l,1-l);rd=t*rs+k;gd=t*gs+d;bd=med(rs,gs,bs)*t;"},
+    {"rand", "n=rand()*0.2-0.1;rd=rs+n;gd=gs+n;bd=bs+n;"},
+};
+
+void RunFrame(benchmark::State& state, const char* text, bool reference, int threads) {
+  int width = reference ? kReferenceWidth : kWidth, height = reference ? kReferenceHeight : kHeight;
   std::vector<uint32_t> src(size_t(width) * height), dst(src.size());
   for (size_t i = 0; i < src.size(); ++i) src[i] = uint32_t(i * 2654435761u);
   vexlor::FilterSettings settings{};
-  std::strncpy(settings.text, program, vexlor::kMaxTextLength);
+  std::strncpy(settings.text, text, vexlor::kMaxTextLength);
   vexlor::ConstPixelView s{src.data(), width, height, width * 4};
   vexlor::PixelView d{dst.data(), width, height, width * 4};
   int32_t frame = 0;
   for (auto _ : state) {
-    map(settings, s, d, frame++);
+    if (reference)
+      vexlor::MapFrameReference(settings, s, d, frame++);
+    else
+      vexlor::MapFrame(settings, s, d, frame++, threads);
     benchmark::DoNotOptimize(dst.data());
   }
   state.counters["Mpixel/s"] = benchmark::Counter(double(width) * height * state.iterations() / 1e6,
                                                   benchmark::Counter::kIsRate);
 }
 
-// The reference path compiles every statement for every pixel; a small frame
-// keeps its runs short.
-void BM_ReferenceIdentity(benchmark::State& s) {
-  RunFrame(s, "rd=rs;gd=gs;bd=bs;", vexlor::MapFrameReference, 192, 108);
+// Registers reference, one-thread and all-core runs of every program.
+int Register() {
+  int cores = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+  for (const Program& p : kPrograms) {
+    const char* text = p.text;
+    benchmark::RegisterBenchmark((std::string("reference/") + p.name).c_str(),
+                                 [text](benchmark::State& s) { RunFrame(s, text, true, 1); })
+        ->Unit(benchmark::kMillisecond)
+        ->UseRealTime();
+    for (int threads : {1, cores})
+      benchmark::RegisterBenchmark((std::string("fast/") + p.name + "/threads:" +
+                                    std::to_string(threads)).c_str(),
+                                   [text, threads](benchmark::State& s) {
+                                     RunFrame(s, text, false, threads);
+                                   })
+          ->Unit(benchmark::kMillisecond)
+          ->UseRealTime();
+  }
+  return 0;
 }
-void BM_ReferenceScale(benchmark::State& s) {
-  RunFrame(s, "rd=rs*0.5;gd=gs;bd=bs;", vexlor::MapFrameReference, 192, 108);
-}
-void MapAllThreads(const vexlor::FilterSettings& settings, vexlor::ConstPixelView src,
-                   vexlor::PixelView dst, int32_t frame) {
-  vexlor::MapFrame(settings, src, dst, frame);
-}
-void BM_Identity(benchmark::State& s) { RunFrame(s, "rd=rs;gd=gs;bd=bs;", MapAllThreads, kWidth, kHeight); }
-BENCHMARK(BM_ReferenceIdentity)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_ReferenceScale)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_Identity)->Unit(benchmark::kMillisecond);
+
+const int kRegistered = Register();
 
 }  // namespace

@@ -23,14 +23,14 @@ const std::string* Args::Value(std::string_view name) const {
 
 namespace {
 
-const OptionSpec* FindSpec(std::span<const OptionSpec> specs, std::string_view name) {
-  for (const OptionSpec& spec : specs)
-    if (spec.name == name) return &spec;
+const OptionSpec* FindSpec(std::span<const OptionSpec> options, std::string_view name) {
+  for (const OptionSpec& option : options)
+    if (option.name == name) return &option;
   return nullptr;
 }
 
-bool IsOptionLike(std::string_view arg, std::span<const OptionSpec> specs) {
-  return (arg.size() > 2 && arg.starts_with("--")) || FindSpec(specs, arg);
+bool IsOptionLike(std::string_view arg, std::span<const OptionSpec> options) {
+  return (arg.size() > 2 && arg.starts_with("--")) || FindSpec(options, arg);
 }
 
 // Parses a whole decimal integer into [min, max].
@@ -42,24 +42,24 @@ bool ParseInteger(const std::string& text, int64_t min, int64_t max, int64_t& ou
 
 }  // namespace
 
-Args ParseArgs(std::string_view command, std::span<const OptionSpec> specs,
+Args ParseArgs(std::string_view command, std::span<const OptionSpec> options,
                std::span<char* const> argv) {
   Args args;
   args.command = command;
   bool optionsDone = false;
   for (size_t i = 0; i < argv.size(); ++i) {
     std::string_view arg = argv[i];
-    if (optionsDone || !IsOptionLike(arg, specs)) {
+    if (optionsDone || !IsOptionLike(arg, options)) {
       if (arg == "--" && !optionsDone) optionsDone = true;
       else args.positional.emplace_back(arg);
       continue;
     }
     size_t eq = arg.starts_with("--") ? arg.find('=') : std::string_view::npos;
     std::string_view name = arg.substr(0, eq);
-    const OptionSpec* spec = FindSpec(specs, name);
-    if (!spec) FailUsage(std::string(command) + ": unknown option " + std::string(name));
+    const OptionSpec* option = FindSpec(options, name);
+    if (!option) FailUsage(std::string(command) + ": unknown option " + std::string(name));
     std::string value;
-    if (spec->value.empty()) {
+    if (option->value.empty()) {
       if (eq != std::string_view::npos)
         FailUsage(std::string(command) + ": " + std::string(name) + " takes no value");
     } else if (eq != std::string_view::npos) {
@@ -68,7 +68,7 @@ Args ParseArgs(std::string_view command, std::span<const OptionSpec> specs,
       value = argv[++i];
     } else {
       FailUsage(std::string(command) + ": " + std::string(name) + " needs a " +
-                std::string(spec->value));
+                std::string(option->value));
     }
     args.options.emplace_back(name, std::move(value));
   }
@@ -143,7 +143,7 @@ FilterSettings MakeSettings(std::string_view program, bool clamp) {
   CheckProgramLength(program);
   FilterSettings settings{};
   settings.clamp = clamp ? 1 : 0;
-  std::memcpy(settings.text, program.data(), program.size());
+  SetSettingsText(settings, program);
   return settings;
 }
 

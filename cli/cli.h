@@ -54,7 +54,7 @@ struct Args {
 // Splits argv by the command's options. An argument is an option when it
 // starts with "--" or is one of the command's short options; "--" ends the
 // options. Values follow as the next argument or as "--name=value".
-Args ParseArgs(std::string_view command, std::span<const OptionSpec> specs,
+Args ParseArgs(std::string_view command, std::span<const OptionSpec> options,
                std::span<char* const> argv);
 
 // Typed option values: a usage failure names the option on a bad value.

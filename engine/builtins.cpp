@@ -120,9 +120,22 @@ thread_local uint32_t t_randState = 1;
 
 }  // namespace
 
+constexpr RandStep kRandStep = {214013u, 2531011u};
+
 double RandNext() {
-  t_randState = t_randState * 214013u + 2531011u;
-  return static_cast<double>((t_randState >> 16) & 0x7FFF) * kRandScale;
+  t_randState = kRandStep.Apply(t_randState);
+  return RandValue(t_randState);
+}
+
+// Square-and-multiply over the step's powers; powers of one map commute, so
+// the order of composition does not matter.
+RandStep RandAdvance(uint64_t steps) {
+  RandStep result = {1u, 0u}, power = kRandStep;
+  for (uint32_t n = static_cast<uint32_t>(steps); n != 0; n >>= 1) {
+    if (n & 1u) result = {result.mul * power.mul, power.mul * result.add + power.add};
+    power = {power.mul * power.mul, power.mul * power.add + power.add};
+  }
+  return result;
 }
 uint32_t RandState() { return t_randState; }
 void RandSetState(uint32_t state) { t_randState = state; }

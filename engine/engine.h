@@ -205,6 +205,22 @@ double RandNext();
 uint32_t RandState();
 void RandSetState(uint32_t state);
 inline constexpr double kRandScale = 3.051850947599719e-05;
+// rand()'s value once the generator stands at `state`.
+inline double RandValue(uint32_t state) {
+  return static_cast<double>((state >> 16) & 0x7FFF) * kRandScale;
+}
+// A number of generator steps as one affine map of the state (modulo 2^32):
+// one step is state * 214013 + 2531011, and any number of steps composes into
+// another such map, so a pixel's values can be reached without the steps of
+// the pixels before it.
+struct RandStep {
+  uint32_t mul;
+  uint32_t add;
+  uint32_t Apply(uint32_t state) const { return state * mul + add; }
+};
+// The map of `steps` steps; the generator's period is 2^32, so only the steps
+// modulo 2^32 matter and callers may let their counts wrap.
+RandStep RandAdvance(uint64_t steps);
 // Negation, the handler of the prefix minus.
 double Negate(double x);
 

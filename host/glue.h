@@ -15,11 +15,6 @@ inline FilterSettings& SettingsOf(const FilterActivation* fa) {
   return *static_cast<FilterSettings*>(fa->filter_data);
 }
 
-// The program text of a record, never read past the text field even when a
-// record lacks its terminator.
-std::string_view SettingsText(const FilterSettings& settings);
-// Replaces the program text, cut to its first 2047 characters.
-void SetSettingsText(FilterSettings& settings, std::string_view text);
 
 // The host's escaping of a string literal: a backslash before '"' and '\',
 // and \xhh for every byte that is not printable ASCII.

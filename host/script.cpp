@@ -11,17 +11,6 @@ namespace vexlor {
 // The summary shows at most this many characters of the program.
 constexpr size_t kSummaryLength = 128;
 
-std::string_view SettingsText(const FilterSettings& settings) {
-  const char* end = std::find(settings.text, settings.text + kTextSize, '\0');
-  return std::string_view(settings.text, static_cast<size_t>(end - settings.text));
-}
-
-void SetSettingsText(FilterSettings& settings, std::string_view text) {
-  size_t n = std::min(text.size(), static_cast<size_t>(kMaxTextLength));
-  std::memcpy(settings.text, text.data(), n);
-  settings.text[n] = '\0';
-}
-
 std::string ScriptEscape(std::string_view text) {
   static const char kHex[] = "0123456789abcdef";
   std::string out;

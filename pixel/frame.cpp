@@ -1,8 +1,10 @@
 // Frame mapping: converts packed source pixels to channel values, runs the
 // program, and packs the results into the destination, column by column.
 #include <algorithm>
+#include <cstring>
 
 #include "engine/engine.h"
+#include "pixel/frame_plan.h"
 #include "pixel/pixel.h"
 
 namespace vexlor {
@@ -28,10 +30,20 @@ uint32_t PackPixel(float rd, float gd, float bd, bool clamp) {
          static_cast<uint32_t>(b);
 }
 
+std::string_view SettingsText(const FilterSettings& settings) {
+  const char* end = std::find(settings.text, settings.text + kTextSize, '\0');
+  return std::string_view(settings.text, static_cast<size_t>(end - settings.text));
+}
+
+void SetSettingsText(FilterSettings& settings, std::string_view text) {
+  size_t n = std::min(text.size(), static_cast<size_t>(kMaxTextLength));
+  std::memcpy(settings.text, text.data(), n);
+  settings.text[n] = '\0';
+}
+
 void MapFrameReference(const FilterSettings& settings, ConstPixelView src, PixelView dst,
                        int32_t frame) {
-  const char* end = std::find(settings.text, settings.text + kTextSize, '\0');
-  std::string_view text(settings.text, static_cast<size_t>(end - settings.text));
+  std::string_view text = SettingsText(settings);
   bool clamp = settings.clamp != 0;
   // The holders live for the whole frame: a failing program never writes
   // them, so every pixel of such a frame receives 0.
@@ -47,8 +59,10 @@ void MapFrameReference(const FilterSettings& settings, ConstPixelView src, Pixel
 }
 
 void MapFrame(const FilterSettings& settings, ConstPixelView src, PixelView dst, int32_t frame,
-              int /*threads*/) {
-  MapFrameReference(settings, src, dst, frame);
+              int threads) {
+  FrameOptions options;
+  options.threads = threads;
+  MapFrameWith(settings, src, dst, frame, options);
 }
 
 }  // namespace vexlor

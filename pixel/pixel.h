@@ -22,6 +22,12 @@ struct FilterSettings {
 };
 static_assert(sizeof(FilterSettings) == 2049, "the host stores exactly 2049 bytes");
 
+// The program text of a record, never read past the text field even when a
+// record lacks its terminator.
+std::string_view SettingsText(const FilterSettings& settings);
+// Replaces the program text, cut to its first 2047 characters.
+void SetSettingsText(FilterSettings& settings, std::string_view text);
+
 // ---- Statement runner -----------------------------------------------------
 
 // Names longer than this are never registered: such a statement still runs,

@@ -27,3 +27,10 @@ WINEDLLOVERRIDES="mscoree,mshtml=" timeout 300 wineboot -i
 timeout 120 wineserver -w
 # One virtual display for all wine programs of the run; the dialog tests use it.
 xvfb-run -a -s "-screen 0 1024x768x24" ctest --preset win32 -j "$jobs"
+
+# The command-line tool and the plug-in module must make the same pixels.
+echo "== native and Windows frames"
+build/release/tests/vexlor_frame_digest > build/digest-native.txt
+timeout 300 wine build/win32/tests/vexlor_frame_digest.exe | tr -d '\r' > build/digest-win32.txt
+[ -s build/digest-native.txt ] && diff build/digest-native.txt build/digest-win32.txt
+echo "frame digests: native and Windows builds agree on $(wc -l < build/digest-native.txt) frames"

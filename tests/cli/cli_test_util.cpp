@@ -89,7 +89,7 @@ std::vector<uint32_t> MapLikeHost(const std::string& program, bool clamp,
   flip(pixels, up);
   FilterSettings settings{};
   settings.clamp = clamp;
-  std::memcpy(settings.text, program.data(), program.size());
+  SetSettingsText(settings, program);
   std::vector<uint32_t> mapped(pixels.size());
   MapFrame(settings, ConstPixelView{up.data(), width, height, width * 4},
            PixelView{mapped.data(), width, height, width * 4}, frame);

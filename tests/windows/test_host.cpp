@@ -109,7 +109,7 @@ bool Instance::GuardsIntact() const {
 void Instance::Set(uint8_t clamp, std::string_view text) {
   Settings().clamp = clamp;
   std::memset(Settings().text, 0, kTextSize);
-  std::memcpy(Settings().text, text.data(), std::min<size_t>(text.size(), kMaxTextLength));
+  SetSettingsText(Settings(), text);
 }
 
 int Instance::Init() { return def_->initProc(&fa_, &HostFunctions()); }

@@ -1,0 +1,124 @@
+// The fast frame path: a program compiled once per frame into a plan of array
+// operations, run over blocks of pixels on several threads, with results equal
+// to MapFrameReference's bit for bit.
+//
+// Everything that decides the compilation (which names get registered, each
+// statement's postfix program, the failing statement) depends on the text
+// alone, so the plan replays the statement runner's steps once with the real
+// engine and translates each statement's program. Values are then classified:
+// uniform (the same at every pixel, computed once), table (a function of one
+// input channel only, computed for its 256 possible inputs; on large frames
+// also two-channel values that call library functions, for their 65536
+// inputs), or per pixel (computed over blocks of pixels, one array per value).
+// rand() values are per pixel: each pixel's are reached by jumping the
+// generator to the steps the column-by-column run gives that pixel.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "pixel/block_ops.h"
+#include "pixel/pixel.h"
+
+namespace vexlor {
+
+// Bit position of each channel in a packed pixel: red, green, blue.
+inline constexpr int kChannelShift[3] = {16, 8, 0};
+
+// How MapFrameWith divides the work; tests use small numbers to reach block
+// and thread boundaries on small frames.
+struct FrameOptions {
+  int threads = 0;                   // 0 or less: one per core
+  int blockPixels = 256;             // pixels per block, at least 1
+  int64_t minPixelsPerThread = 1 << 15;  // fewer threads on small frames
+  int64_t minPixelsForPairTables = 1 << 18;  // two-channel tables on large frames
+};
+
+// MapFrame with explicit work division; the result does not depend on it.
+void MapFrameWith(const FilterSettings& settings, ConstPixelView src, PixelView dst, int32_t frame,
+                  const FrameOptions& options);
+
+// One value of the translated program.
+struct PlanNode {
+  Kernel kernel;      // the operation and its parameters
+  uint8_t deps;       // kDepRed | kDepGreen | kDepBlue | kDepRand
+  int first;          // operands: FramePlan::operands_[first .. first + kernel.argc)
+  double value;       // kConstant: the value
+  int index;          // kInput: channel 0..2; kRand: the call's rank within a pixel
+};
+
+class FramePlan {
+ public:
+  enum class Status {
+    kRuns,         // every statement compiled: Map writes the frame
+    kFails,        // a statement fails: every pixel gets the untouched holders
+    kUnsupported,  // a program this plan cannot translate: use the reference
+  };
+
+  // Compiles the program of `settings` for frame number `frame`; pairTables
+  // allows tables of two-channel values, which pay off on large frames only.
+  FramePlan(const FilterSettings& settings, int32_t frame, bool pairTables = false);
+  FramePlan(const FramePlan&) = delete;
+  FramePlan& operator=(const FramePlan&) = delete;
+
+  Status status() const { return status_; }
+  // rand() calls per pixel, those of the statements before a failing one too.
+  uint32_t randCalls() const { return randCalls_; }
+  // Steps run per block of pixels (0 when every output is uniform or a table).
+  int blockSteps() const { return static_cast<int>(steps_.size()); }
+
+  // Writes the destination of a frame whose status is kRuns; randState is the
+  // generator's state before the frame's first pixel.
+  void Map(ConstPixelView src, PixelView dst, uint32_t randState, const FrameOptions& options) const;
+
+ private:
+  // One step of the per-block program: a kernel over registers, a gather of a
+  // table through one channel of the source pixels, or rand() values.
+  struct Step {
+    Kernel kernel;
+    int out;    // register written
+    int first;  // operand registers: stepArgs_[first .. first + kernel.argc)
+    int table;  // kGather: offset of the table in tables_
+    int shift;   // kGather, kInput, kGatherPair: a channel's bit position in a source pixel
+    int shift2;  // kGatherPair: the second channel's
+    int rand;   // kRand: the call's rank within a pixel
+  };
+  struct Worker;
+
+  void Translate(std::string_view text, int32_t frame);
+  int TranslateProgram(const Program& program, const double* slots, const int* slotNodes);
+  int AddNode(const Kernel& k, const int* args);
+  int AddConstant(double v);
+  // Where a node's values are computed.
+  enum class Place : uint8_t { kDead, kUniform, kTable, kPairTable, kPerPixel };
+  int Operand(size_t n, int i) const { return operands_[size_t(nodes_[n].first + i)]; }
+  void Prepare(bool pairTables);
+  void PlacePairTables(std::vector<Place>& place) const;
+  void BuildTables(const std::vector<Place>& place);
+  void FillTable(size_t n);
+  void FillPairTable(size_t n);
+  void BuildSteps(const std::vector<Place>& place);
+  void RunRows(Worker& w, ConstPixelView src, PixelView dst, int32_t y0, int32_t y1) const;
+  void RunBlock(Worker& w, const uint32_t* px, uint32_t* out, int32_t x0, int32_t y, int n) const;
+  void CombineTables(const uint32_t* px, uint32_t* out, int n) const;
+
+  Status status_ = Status::kRuns;
+  bool clamp_ = false;
+  uint32_t randCalls_ = 0;
+  std::vector<PlanNode> nodes_;
+  std::vector<int> operands_;
+  int outputs_[3] = {};              // nodes of rd, gd, bd
+  std::vector<int> tableOf_;         // node -> offset of its table in tables_, or -1
+  std::vector<double> tables_;       // 256 values per table node, 65536 per pair table
+  uint32_t combined_[3][256] = {};   // output terms summed by the channel that indexes them
+  bool tableOutputs_ = false;        // whether an output is a table (else combined_ is uniform)
+  std::vector<Step> steps_;
+  std::vector<int> stepArgs_;
+  std::vector<std::pair<int, double>> constantRegs_;  // registers that hold one value
+  int registers_ = 0;
+  int outputRegs_[3] = {-1, -1, -1};  // registers of per-pixel outputs, else -1
+};
+
+}  // namespace vexlor
