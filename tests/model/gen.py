@@ -3,7 +3,7 @@
 The programs lean toward the places where the core's rules bite: refused operator pairs,
 numbers in odd forms, blanks inside expressions, unknown names, wrong argument counts,
 missing ';' or '=', assignments that cannot take effect, and the fixed limits (100
-instructions, 100 pending calls, 256 nesting levels, 94 new variables, 100-character
+instructions, 100 pending calls, 128 nesting levels, 94 new variables, 100-character
 numbers, 255-character names).
 """
 
@@ -326,7 +326,7 @@ class Generator:
         return "rd=" + fn + "(" + ",".join(args) + ");gd=rd;bd=1;"
 
     def deep_parens(self):
-        n = self.r.randint(250, 260)
+        n = self.r.randint(122, 132)
         inner = self.pick(["1", "rs", "rand()", "sin(1)", "2*3", ""])
         return "rd=" + "(" * n + inner + ")" * n + ";gd=" + self.pick(["1", "rd"]) + ";"
 
@@ -339,7 +339,7 @@ class Generator:
 
     def mixed_nesting(self):
         """Parentheses and call arguments both count toward the nesting limit."""
-        n = self.r.randint(250, 258)
+        n = self.r.randint(122, 130)
         calls = self.r.randint(1, 30)
         opens = [self.pick(["sin(", "max(", "if(1,0,", "-(", "sum(rs,"]) for _ in range(calls)]
         opens += ["("] * (n - calls)

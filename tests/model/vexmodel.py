@@ -45,7 +45,7 @@ MAX_INSTRUCTIONS = 100
 STACK_SIZE = 100
 PENDING_SIZE = 100
 VARIABLE_ENTRIES = 101
-MAX_NESTING = 256
+MAX_NESTING = 128
 MAX_NAME = 255
 MAX_NUMBER = 100
 
@@ -268,10 +268,14 @@ class Engine:
         self.program = []
         self.pending = []
         self.nesting = 0
+        self.too_deep = False  # the nesting bound stopped the compilation
         # What the runs touched, for the coverage summary.
         self.events = collections.Counter() if events is None else events
 
     def record(self, code):
+        # Once the nesting bound stopped a compilation, its code stands.
+        if self.too_deep:
+            return
         self.error = code
         self.events["recorded %d" % code] += 1
 
@@ -420,6 +424,7 @@ class Engine:
         self.program = []
         self.error = 0
         self.nesting = 0
+        self.too_deep = False
         self.next_token()
         self.compile_level(1)
         if self.tok.kind != END:
@@ -434,6 +439,10 @@ class Engine:
             if self.nesting >= MAX_NESTING:
                 self.events["nesting limit"] += 1
                 self.record(62)
+                # The compilation ends here: the text ends, the levels unwind.
+                self.too_deep = True
+                self.pos = len(self.text)
+                self.tok = Token(END)
                 return
             self.nesting += 1
             try:
