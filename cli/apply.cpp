@@ -12,6 +12,7 @@ int RunApply(Args& args) {
   int32_t frame = Int32Option(args, "--frame", 0);
   RunOptions run = RunOptionsFrom(args);
   FilterSettings settings = MakeSettings(program, args.Has("--clamp"));
+  CheckProgramRuns(program);
   Progress progress = Progress::ForArgs(args);
 
   Picture in = ReadPicture(input);

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "cli/cli.h"
+#include "engine/engine.h"
 
 namespace vexlor::cli {
 
@@ -137,6 +138,14 @@ void CheckProgramLength(std::string_view program) {
     FailData("the program is " + std::to_string(program.size()) +
              " characters long; the filter's settings record holds at most " +
              std::to_string(kMaxTextLength));
+}
+
+void CheckProgramRuns(std::string_view program) {
+  uint32_t state = RandState();
+  float rd, gd, bd;
+  bool runs = RunStatements(program, 0.5f, 0.5f, 0.5f, 0, rd, gd, bd);
+  RandSetState(state);
+  if (!runs) FailData(kProgramDoesNotRun);
 }
 
 FilterSettings MakeSettings(std::string_view program, bool clamp) {

@@ -75,6 +75,14 @@ std::string ReadProgramFile(const std::string& path);
 
 // Fails when a program is longer than the filter's settings record holds.
 void CheckProgramLength(std::string_view program);
+// Fails when a program does not run (a statement without '=' or that does not
+// compile): the filter would make every pixel black, which on the command
+// line is a mistake to report, not a result. rand()'s generator is left as
+// it was.
+void CheckProgramRuns(std::string_view program);
+inline constexpr const char* kProgramDoesNotRun =
+    "the program does not run (a statement has no '=' or does not compile); 'vexlor check' "
+    "shows where";
 // The settings record for a program of an acceptable length.
 FilterSettings MakeSettings(std::string_view program, bool clamp);
 

@@ -48,11 +48,8 @@ int RunPixel(Args& args) {
   std::string program = TakeProgram(args);
   ExpectPositional(args, 0, "one PROGRAM");
   float rd = 0, gd = 0, bd = 0;
-  if (!RunStatements(program, rgb[0], rgb[1], rgb[2], frame, rd, gd, bd)) {
-    std::fprintf(stderr,
-                 "vexlor: the program does not run (a statement has no '=' or does not compile)\n");
-    return kExitData;
-  }
+  if (!RunStatements(program, rgb[0], rgb[1], rgb[2], frame, rd, gd, bd))
+    FailData(kProgramDoesNotRun);
   std::printf("%.9g %.9g %.9g\n", static_cast<double>(rd), static_cast<double>(gd),
               static_cast<double>(bd));
   return 0;

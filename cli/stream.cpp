@@ -71,6 +71,7 @@ int RunStream(Args& args) {
   int64_t limit = CountOption(args, "--frames", INT64_MAX, INT64_MAX);
   RunOptions run = RunOptionsFrom(args);
   FilterSettings settings = MakeSettings(program, args.Has("--clamp"));
+  CheckProgramRuns(program);
   CheckNotTerminal(STDIN_FILENO, "standard input");
   CheckNotTerminal(STDOUT_FILENO, "standard output");
   // A reader that goes away is reported as a write error, not a signal.
