@@ -34,12 +34,22 @@ std::vector<std::string> ScratchDir::Names() const {
   return names;
 }
 
-namespace {
-
 std::string ShellQuote(const std::string& s) {
   std::string out = "'";
   for (char c : s) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
   return out + "'";
+}
+
+namespace {
+
+// Runs cmd with its standard streams redirected: in from the file `in`, out
+// and err into files of io, unless cmd redirects them itself.
+RunResult RunRedirected(const std::string& cmd, const ScratchDir& io) {
+  std::string line = cmd + " <" + ShellQuote(io.File("in")) + " >" + ShellQuote(io.File("out")) +
+                     " 2>" + ShellQuote(io.File("err"));
+  int raw = std::system(line.c_str());
+  int status = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
+  return {status, ReadFile(io.File("out")), ReadFile(io.File("err"))};
 }
 
 }  // namespace
@@ -49,12 +59,14 @@ RunResult RunVexlor(const std::vector<std::string>& args, const std::string& inp
   WriteFile(io.File("in"), input);
   std::string cmd = ShellQuote(VEXLOR_BINARY);
   for (const std::string& a : args) cmd.append(" ").append(ShellQuote(a));
-  cmd.append(" <").append(ShellQuote(io.File("in")));
-  cmd.append(" >").append(ShellQuote(io.File("out")));
-  cmd.append(" 2>").append(ShellQuote(io.File("err")));
-  int raw = std::system(cmd.c_str());
-  int status = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
-  return {status, ReadFile(io.File("out")), ReadFile(io.File("err"))};
+  return RunRedirected(cmd, io);
+}
+
+RunResult RunShell(const std::string& script) {
+  ScratchDir io;
+  WriteFile(io.File("in"), "");
+  std::string body = "VEXLOR=" + ShellQuote(VEXLOR_BINARY) + "\n" + script;
+  return RunRedirected("sh -c " + ShellQuote(body), io);
 }
 
 std::string ReadFile(const std::string& path) {

@@ -28,6 +28,11 @@ struct RunResult {
 // Runs the vexlor binary with args, feeding it input on standard input.
 RunResult RunVexlor(const std::vector<std::string>& args, const std::string& input = "");
 
+// Runs a shell script (sh -c) with no input; RunResult gets its exit status
+// and what it wrote. "$VEXLOR" in the script is the binary.
+RunResult RunShell(const std::string& script);
+std::string ShellQuote(const std::string& s);
+
 std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& bytes);
 std::string Bytes(const std::vector<uint8_t>& v);
