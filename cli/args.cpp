@@ -105,15 +105,8 @@ void ExpectPositional(const Args& args, size_t count, const char* what) {
 }
 
 std::string ReadProgramFile(const std::string& path) {
-  std::vector<uint8_t> bytes;
-  if (path == "-") {
-    uint8_t buf[4096];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, stdin)) > 0) bytes.insert(bytes.end(), buf, buf + n);
-    if (std::ferror(stdin)) FailErrno("standard input");
-  } else {
-    bytes = ReadWholeFile(path);
-  }
+  std::vector<uint8_t> bytes = path == "-" ? ReadStandardInput(kMaxProgramFileBytes, "program")
+                                            : ReadWholeFile(path, kMaxProgramFileBytes, "program");
   std::string text(bytes.begin(), bytes.end());
   if (text.ends_with("\r\n")) text.resize(text.size() - 2);
   else if (text.ends_with('\n')) text.pop_back();

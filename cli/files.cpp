@@ -41,23 +41,40 @@ void WriteAll(int fd, std::span<const uint8_t> bytes, const std::string& what) {
 
 }  // namespace
 
-std::vector<uint8_t> ReadWholeFile(const std::string& path) {
-  FileDescriptor file{::open(path.c_str(), O_RDONLY | O_CLOEXEC)};
-  if (file.fd < 0) FailErrno(path + ": cannot open");
+namespace {
+
+// Reads fd to its end; `name` names it in failures.
+std::vector<uint8_t> ReadAll(int fd, const std::string& name, uint64_t limit, const char* kind) {
   struct stat st;
-  if (::fstat(file.fd, &st) != 0) FailErrno(path + ": cannot read");
-  if (S_ISDIR(st.st_mode)) FailData(path + ": is a directory, not a file");
+  if (::fstat(fd, &st) != 0) FailErrno(name + ": cannot read");
+  if (S_ISDIR(st.st_mode)) FailData(name + ": is a directory, not a file");
+  std::string tooLarge =
+      name + ": more than " + std::to_string(limit) + " bytes, too large for a " + kind;
+  if (S_ISREG(st.st_mode) && uint64_t(st.st_size) > limit) FailData(tooLarge);
   std::vector<uint8_t> bytes;
   if (S_ISREG(st.st_mode)) bytes.reserve(static_cast<size_t>(st.st_size));
   uint8_t buf[65536];
   for (;;) {
-    ssize_t n = ::read(file.fd, buf, sizeof buf);
+    ssize_t n = ::read(fd, buf, sizeof buf);
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0) FailErrno(path + ": cannot read");
+    if (n < 0) FailErrno(name + ": cannot read");
     if (n == 0) break;
+    if (bytes.size() + size_t(n) > limit) FailData(tooLarge);
     bytes.insert(bytes.end(), buf, buf + n);
   }
   return bytes;
+}
+
+}  // namespace
+
+std::vector<uint8_t> ReadWholeFile(const std::string& path, uint64_t limit, const char* kind) {
+  FileDescriptor file{::open(path.c_str(), O_RDONLY | O_CLOEXEC)};
+  if (file.fd < 0) FailErrno(path + ": cannot open");
+  return ReadAll(file.fd, path, limit, kind);
+}
+
+std::vector<uint8_t> ReadStandardInput(uint64_t limit, const char* kind) {
+  return ReadAll(STDIN_FILENO, "standard input", limit, kind);
 }
 
 void WriteFileAtomically(const std::string& path, std::span<const uint8_t> bytes) {

@@ -111,7 +111,9 @@ Picture DecodePicture(std::span<const uint8_t> bytes, const std::string& name) {
   FailData(name + ": unsupported format (not a PNG or PPM picture)");
 }
 
-Picture ReadPicture(const std::string& path) { return DecodePicture(ReadWholeFile(path), path); }
+Picture ReadPicture(const std::string& path) {
+  return DecodePicture(ReadWholeFile(path, kMaxPictureFileBytes, "picture"), path);
+}
 
 void WritePicture(const std::string& path, const Picture& picture) {
   std::vector<uint8_t> bytes =

@@ -201,6 +201,19 @@ TEST(HostileInputTest, ProgramsTooLongOrTooDeepEndWithAMessage) {
   EXPECT_NE(r.out.find("error at column 132: out memory"), std::string::npos) << r.out;
 }
 
+TEST(HostileInputTest, EndlessOrHugeInputsAreCutOffAtTheirLimit) {
+  ExpectRefused(RunVexlor({"pixel", "-f", "/dev/zero"}), 1,
+                "/dev/zero: more than 1048576 bytes, too large for a program");
+  ExpectRefused(RunShell("yes | exec \"$VEXLOR\" check -f -"), 1,
+                "standard input: more than 1048576 bytes, too large for a program");
+  // A sparse file: its size alone refuses it, before a byte is read.
+  ScratchDir dir;
+  WriteFile(dir.File("huge.png"), "\x89PNG");
+  std::filesystem::resize_file(dir.File("huge.png"), (uint64_t{5} << 30));
+  ExpectRefused(RunVexlor({"apply", "rd=1;", dir.File("huge.png"), dir.File("out.png")}), 1,
+                "huge.png: more than 4294967296 bytes, too large for a picture");
+}
+
 // ---- Outputs that cannot be written -----------------------------------------------
 
 TEST(HostileInputTest, AnUnwritableDirectoryGetsNoFile) {
