@@ -34,3 +34,7 @@ build/release/tests/vexlor_frame_digest > build/digest-native.txt
 timeout 300 wine build/win32/tests/vexlor_frame_digest.exe | tr -d '\r' > build/digest-win32.txt
 [ -s build/digest-native.txt ] && diff build/digest-native.txt build/digest-win32.txt
 echo "frame digests: native and Windows builds agree on $(wc -l < build/digest-native.txt) frames"
+
+# Each fuzz target for a bounded time on its seeds (scripts/fuzz.sh runs longer).
+echo "== fuzz"
+bash scripts/fuzz.sh 30
