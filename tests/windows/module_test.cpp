@@ -472,6 +472,11 @@ TEST(HostScriptReader, FollowsTheHostsLiteralRules) {
   EXPECT_FALSE(ParseScriptCall("Config(\"a\nb\", 0)", call));
   EXPECT_FALSE(ParseScriptCall(R"(Config("\x4", 0))", call));
   EXPECT_FALSE(ParseScriptCall(R"(Config("a", 0);)", call));
+  // Found by fuzzing: long digit strings overflowed the reader's integer.
+  ASSERT_TRUE(ParseScriptCall(R"(Config("a", 0xFFFFFFFF))", call));
+  EXPECT_EQ(call.args[1].value, -1);
+  EXPECT_FALSE(ParseScriptCall(R"(Config("a", 4294967296))", call));
+  EXPECT_FALSE(ParseScriptCall(R"(Config("a", 99999999999999999999999))", call));
 }
 
 }  // namespace
