@@ -39,10 +39,6 @@ void WriteAll(int fd, std::span<const uint8_t> bytes, const std::string& what) {
   }
 }
 
-}  // namespace
-
-namespace {
-
 // Reads fd to its end; `name` names it in failures.
 std::vector<uint8_t> ReadAll(int fd, const std::string& name, uint64_t limit, const char* kind) {
   struct stat st;
