@@ -1,7 +1,8 @@
 // The script line: a settings record goes through WriteScriptLine, the
 // host's literal rules and the "Config" script function, and must come back
-// as the same program and option. The input itself, read as a script line,
-// must never make "Config" write past the record.
+// as the same program and option; its filter-list summary stays within the
+// most it may write. The input itself, read as a script line, must never
+// make "Config" write past the record.
 //
 // Input: byte 0 is the record's option byte, byte 1 the size of the buffer
 // the host offers (in 64-byte steps; 0 = the host's 4096), the rest the
@@ -65,6 +66,19 @@ bool CallScript(const ScriptCall& call, FilterSettings& settings) {
   return true;
 }
 
+// The filter-list summary, into a buffer of exactly the most it writes: " ["
+// and 128 characters of the program, "] " and the terminator.
+void ExpectSummaryFits(const FilterSettings& settings) {
+  FilterSettings copy = settings;
+  FilterActivation fa{};
+  fa.filter_data = &copy;
+  std::unique_ptr<char[]> buf(new char[133]);
+  DescribeSettings(&fa, nullptr, buf.get());
+  std::string_view summary(buf.get());
+  Expect(summary.size() <= 132 && summary.starts_with(" [") && summary.ends_with("] "),
+         "the summary is not \" [program] \"");
+}
+
 // Saves the record into a buffer of exactly maxlen bytes (so that a write
 // past it shows) and, when the whole line fits, loads it into a fresh record.
 void ExpectRoundTrip(const FilterSettings& saved, int maxlen) {
@@ -103,6 +117,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   int maxlen = data[1] ? data[1] * 64 - 1 : kHostBuffer;
   std::memcpy(saved.text, data + 2, std::min(size - 2, sizeof saved.text));
   ExpectRoundTrip(saved, maxlen);
+  ExpectSummaryFits(saved);
 
   ScriptCall call;
   if (ParseScriptCall(std::string_view(reinterpret_cast<const char*>(data), size), call)) {
