@@ -46,16 +46,11 @@ BinaryHandler OperatorHandler(int32_t kind) {
 
 int32_t Current() { return g_engine.token.kind; }
 
-// Set when the nesting bound stopped the compilation. What the callers find
-// wrong after that (an unclosed parenthesis) only follows from the stop, so
-// the bound's code and place stand.
-bool g_tooDeep = false;
-
 // Ends the compilation at the nesting bound: records OutOfMemory at the
 // current token and ends the text there, so that the levels unwind at once.
 void StopTooDeep() {
   Fail(ERR_OUT_OF_MEMORY);
-  g_tooDeep = true;
+  g_engine.tooDeep = true;
   g_engine.cursor = g_engine.textEnd;
   g_engine.token = Token{TK_END, 0, {}};
 }
@@ -238,7 +233,7 @@ void CompileLevel(int level) {
 }  // namespace
 
 void Fail(EngineError code) {
-  if (g_tooDeep) return;
+  if (g_engine.tooDeep) return;
   g_engine.error = code;
   g_engine.errorOffset =
       g_engine.tokenBegin ? static_cast<int>(g_engine.tokenBegin - g_engine.textBegin) : -1;
@@ -248,7 +243,7 @@ EngineError CompileExpression(std::string_view text) {
   LexerStart(text);
   g_engine.pendingDepth = 0;
   g_engine.nesting = 0;
-  g_tooDeep = false;
+  g_engine.tooDeep = false;
   g_engine.program.count = 0;
   g_engine.error = ERR_NONE;
   g_engine.errorOffset = -1;

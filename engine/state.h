@@ -22,6 +22,10 @@ struct EngineState {
   Token pending[kStackSize]{};
   int pendingDepth = 0;
   int nesting = 0;
+  // Set when the nesting bound stopped the compilation. What the callers find
+  // wrong after that (an unclosed parenthesis) only follows from the stop, so
+  // the bound's code and place stand.
+  bool tooDeep = false;
   EngineError error = ERR_NONE;
   int errorOffset = -1;
   VariableEntry variables[kMaxVariables]{};
