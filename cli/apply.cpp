@@ -1,5 +1,9 @@
 // vexlor apply: filters one PNG or PPM picture into a new PNG or PPM file.
-#include "cli/cli.h"
+#include "cli/args.h"
+#include "cli/commands.h"
+#include "cli/filter.h"
+#include "cli/picture.h"
+#include "cli/progress.h"
 
 namespace vexlor::cli {
 

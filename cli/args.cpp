@@ -4,7 +4,8 @@
 #include <charconv>
 #include <cstring>
 
-#include "cli/cli.h"
+#include "cli/args.h"
+#include "cli/files.h"
 #include "engine/engine.h"
 
 namespace vexlor::cli {

@@ -3,7 +3,9 @@
 // assigns, which parts have no effect, and where the first failure is.
 #include <cctype>
 
-#include "cli/cli.h"
+#include "cli/args.h"
+#include "cli/check.h"
+#include "cli/commands.h"
 #include "engine/engine.h"
 
 namespace vexlor::cli {

@@ -6,7 +6,7 @@
 
 #include <cerrno>
 
-#include "cli/cli.h"
+#include "cli/files.h"
 
 namespace vexlor::cli {
 

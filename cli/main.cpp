@@ -3,7 +3,8 @@
 #include <cstring>
 #include <new>
 
-#include "cli/cli.h"
+#include "cli/args.h"
+#include "cli/commands.h"
 
 namespace vexlor::cli {
 

@@ -3,7 +3,8 @@
 #include <algorithm>
 #include <cctype>
 
-#include "cli/cli.h"
+#include "cli/files.h"
+#include "cli/picture.h"
 
 namespace vexlor::cli {
 

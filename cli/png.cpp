@@ -9,7 +9,7 @@
 #include <csetjmp>
 #include <cstring>
 
-#include "cli/cli.h"
+#include "cli/picture.h"
 
 namespace vexlor::cli {
 

@@ -4,7 +4,8 @@
 #include <cerrno>
 #include <cstdlib>
 
-#include "cli/cli.h"
+#include "cli/args.h"
+#include "cli/commands.h"
 
 namespace vexlor::cli {
 

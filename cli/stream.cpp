@@ -6,7 +6,11 @@
 #include <csignal>
 #include <cstring>
 
-#include "cli/cli.h"
+#include "cli/args.h"
+#include "cli/commands.h"
+#include "cli/filter.h"
+#include "cli/picture.h"
+#include "cli/progress.h"
 
 namespace vexlor::cli {
 

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <span>
 
-#include "cli/cli.h"
+#include "cli/picture.h"
 #include "fuzz.h"
 
 using namespace vexlor;

@@ -6,7 +6,13 @@
 #include <string>
 #include <vector>
 
-#include "cli/cli.h"
+#include "cli/args.h"
+#include "cli/check.h"
+#include "cli/commands.h"
+#include "cli/files.h"
+#include "cli/filter.h"
+#include "cli/picture.h"
+#include "cli/progress.h"
 #include "engine/engine.h"
 
 namespace vexlor::test {

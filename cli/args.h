@@ -1,0 +1,69 @@
+// The command line: options by table, typed values, and the user's program
+// from an argument or a file.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "cli/failure.h"
+#include "pixel/pixel.h"
+
+namespace vexlor::cli {
+
+// One option of a command: "--name" or "-x", with or without a value.
+struct OptionSpec {
+  std::string_view name;
+  std::string_view value;  // placeholder shown in messages, empty for a flag
+};
+
+// A command line split into options and positional arguments.
+struct Args {
+  std::string command;
+  std::vector<std::pair<std::string, std::string>> options;  // in order given
+  std::vector<std::string> positional;
+
+  bool Has(std::string_view name) const;
+  // Value of the last occurrence of an option, or nullptr.
+  const std::string* Value(std::string_view name) const;
+};
+
+// Splits argv by the command's options. An argument is an option when it
+// starts with "--" or is one of the command's short options; "--" ends the
+// options. Values follow as the next argument or as "--name=value".
+Args ParseArgs(std::string_view command, std::span<const OptionSpec> options,
+               std::span<char* const> argv);
+
+// Typed option values: a usage failure names the option on a bad value.
+int32_t Int32Option(const Args& args, std::string_view name, int32_t fallback);
+int64_t CountOption(const Args& args, std::string_view name, int64_t fallback, int64_t max);
+
+// Fails with "COMMAND takes ..." unless exactly `count` positional arguments
+// remain; `what` names them for the message.
+void ExpectPositional(const Args& args, size_t count, const char* what);
+
+// ---- The user's program --------------------------------------------------
+
+// The program text: from -f FILE (or -f - for standard input) when given,
+// else taken off the front of the positional arguments. A file's trailing
+// line break is dropped; a NUL byte in it is a data failure.
+std::string TakeProgram(Args& args);
+std::string ReadProgramFile(const std::string& path);
+
+// Fails when a program is longer than the filter's settings record holds.
+void CheckProgramLength(std::string_view program);
+// Fails when a program does not run (a statement without '=' or that does not
+// compile): the filter would make every pixel black, which on the command
+// line is a mistake to report, not a result. rand()'s generator is left as
+// it was.
+void CheckProgramRuns(std::string_view program);
+inline constexpr const char* kProgramDoesNotRun =
+    "the program does not run (a statement has no '=' or does not compile); 'vexlor check' "
+    "shows where";
+// The settings record for a program of an acceptable length.
+FilterSettings MakeSettings(std::string_view program, bool clamp);
+
+}  // namespace vexlor::cli
