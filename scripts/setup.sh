@@ -1,3 +1,4 @@
+# shellcheck shell=bash disable=SC2034  # the groups are used by the scripts that source this
 # Installs the Debian packages the build and the tests need, when missing.
 # Sourced by the other scripts; runs apt-get only for packages not installed.
 #
@@ -57,17 +58,17 @@ VEXLOR_PACKAGE_GROUPS=(
 # Installs every package given that is missing; when one cannot be had, says
 # which and what needs it, one line each, and ends the script with status 1.
 vexlor_need() {
-  local missing=() failed=() reasons=() pkg i
+  local missing=() culprits=() reasons=() pkg i
   mapfile -t missing < <(vexlor_missing "$@")
   [ ${#missing[@]} -eq 0 ] && return 0
   vexlor_install "${missing[@]}" && return 0
   # The whole set failed: one at a time, to install the rest and name the culprits.
   for pkg in "${missing[@]}"; do
-    vexlor_install "$pkg" || { failed+=("$pkg"); reasons+=("$VEXLOR_APT_ERROR"); }
+    vexlor_install "$pkg" || { culprits+=("$pkg"); reasons+=("$VEXLOR_APT_ERROR"); }
   done
-  [ ${#failed[@]} -eq 0 ] && return 0
-  for i in "${!failed[@]}"; do
-    echo "setup: cannot install ${failed[i]}, needed by $(vexlor_needed_by "${failed[i]}"): ${reasons[i]}" >&2
+  [ ${#culprits[@]} -eq 0 ] && return 0
+  for i in "${!culprits[@]}"; do
+    echo "setup: cannot install ${culprits[i]}, needed by $(vexlor_needed_by "${culprits[i]}"): ${reasons[i]}" >&2
   done
   exit 1
 }

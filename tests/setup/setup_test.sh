@@ -9,6 +9,7 @@
 #   FAKE_UNKNOWN="P..."     P is in no list at all
 #   FAKE_CONFIG_FILES="P"   P was removed, its configuration files are left
 # An install that fails installs nothing, as apt-get's does.
+# shellcheck disable=SC2016  # each check is a string of code, run by eval
 set -uo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 tmp=$(mktemp -d)
@@ -70,7 +71,10 @@ esac
 EOF
 
 printf '#!/bin/sh\nexec "$@"\n' >"$tmp/bin/sudo"
-printf '#!/bin/sh\necho "sleep $*" >>"$FAKE_STATE/log"\n' >"$tmp/bin/sleep"
+cat >"$tmp/bin/sleep" <<'EOF'
+#!/bin/sh
+echo "sleep $*" >>"$FAKE_STATE/log"
+EOF
 chmod +x "$tmp/bin/"*
 export PATH="$tmp/bin:$PATH" VEXLOR_APT_SUITE=bookworm VEXLOR_APT_RETRY_PAUSE=7
 unset VEXLOR_APT_RETRIES VEXLOR_REQUIRE_WINE VEXLOR_WINE_MISSING VEXLOR_APT_UPDATED
@@ -83,7 +87,9 @@ scenario() {
   export FAKE_STATE="$tmp/state"
   rm -rf "$FAKE_STATE"
   mkdir "$FAKE_STATE"
-  printf '%s\n' $1 >"$FAKE_STATE/installed"
+  local pkgs
+  read -ra pkgs <<<"$1"
+  printf '%s\n' "${pkgs[@]}" >"$FAKE_STATE/installed"
   : >"$FAKE_STATE/archs"
   : >"$FAKE_STATE/log"
   out="$tmp/out"
@@ -165,6 +171,20 @@ check "a core package missing stops" all '[ "$status" -eq 1 ]' \
   '[ "$(grep -c "^setup: cannot install" "$out")" -eq 1 ]' \
   'grep -qx "setup: cannot install libpng-dev, needed by the build: Unable to locate package libpng-dev" "$out"' \
   'installed cmake' 'installed make' '! grep -qx after "$out"'
+
+# The test command without wine32: the stages that need it say they are
+# skipped, the closing line says why, and the run passes (or fails, if
+# wine is required). Every other package is installed already.
+all_but_wine='printf "%s\n" "${VEXLOR_CORE_PACKAGES[@]}" "${VEXLOR_TOOL_PACKAGES[@]}" \
+  "${VEXLOR_BROWSER_PACKAGES[@]}" "${VEXLOR_PACKAGING_PACKAGES[@]}" "${VEXLOR_FUZZ_PACKAGES[@]}" \
+  "${VEXLOR_WIN32_PACKAGES[@]}" >"$FAKE_STATE/installed"
+  VEXLOR_STAGES="packages digests" bash "'$root'/scripts/test-all.sh"'
+FAKE_BROKEN_ALWAYS="wine32:i386" scenario "" "$all_but_wine"
+check "test-all skips what needs wine" all '[ "$status" -eq 0 ]' \
+  'grep -qx "skipped: the native and Windows frame digests (no wine32)" "$out"' \
+  '[ "$(tail -1 "$out")" = "NOT RUN: the Windows module'\''s tests: wine32 could not be installed (Unable to correct problems, you have held broken packages.)" ]'
+VEXLOR_REQUIRE_WINE=1 FAKE_BROKEN_ALWAYS="wine32:i386" scenario "" "$all_but_wine"
+check "test-all requires wine when told" all '[ "$status" -eq 1 ]' '! grep -q "^== digests" "$out"'
 
 echo "setup: $passed passed, $failed failed"
 [ "$failed" -eq 0 ]
