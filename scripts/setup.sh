@@ -62,13 +62,18 @@ vexlor_need() {
   mapfile -t missing < <(vexlor_missing "$@")
   [ ${#missing[@]} -eq 0 ] && return 0
   vexlor_install "${missing[@]}" && return 0
-  # The whole set failed: one at a time, to install the rest and name the culprits.
-  for pkg in "${missing[@]}"; do
-    vexlor_install "$pkg" || { culprits+=("$pkg"); reasons+=("$VEXLOR_APT_ERROR"); }
-  done
-  [ ${#culprits[@]} -eq 0 ] && return 0
+  if [ ${#missing[@]} -eq 1 ]; then
+    culprits=("${missing[0]}") reasons=("$VEXLOR_APT_ERROR")
+  else
+    # The whole set failed: one at a time, to install the rest and name the culprits.
+    for pkg in "${missing[@]}"; do
+      vexlor_install "$pkg" || { culprits+=("$pkg"); reasons+=("$VEXLOR_APT_ERROR"); }
+    done
+    [ ${#culprits[@]} -eq 0 ] && return 0
+  fi
   for i in "${!culprits[@]}"; do
-    echo "setup: cannot install ${culprits[i]}, needed by $(vexlor_needed_by "${culprits[i]}"): ${reasons[i]}" >&2
+    echo "setup: cannot install ${culprits[i]}, needed by" \
+      "$(vexlor_needed_by "${culprits[i]}"): ${reasons[i]}" >&2
   done
   exit 1
 }
@@ -83,11 +88,13 @@ vexlor_want_wine() {
   [ ${#missing[@]} -eq 0 ] && return 0
   vexlor_install "${missing[@]}" && return 0
   if [ "${VEXLOR_REQUIRE_WINE:-0}" = 1 ]; then
-    echo "setup: cannot install ${missing[*]}, needed by the Windows module's tests (VEXLOR_REQUIRE_WINE=1): $VEXLOR_APT_ERROR" >&2
+    echo "setup: cannot install ${missing[*]}, needed by the Windows module's tests" \
+      "(VEXLOR_REQUIRE_WINE=1): $VEXLOR_APT_ERROR" >&2
     exit 1
   fi
   VEXLOR_WINE_MISSING=$VEXLOR_APT_ERROR
-  echo "setup: wine32 could not be installed ($VEXLOR_WINE_MISSING): the Windows module is built, its tests are not run" >&2
+  echo "setup: wine32 could not be installed ($VEXLOR_WINE_MISSING):" \
+    "the Windows module is built, its tests are not run" >&2
   return 1
 }
 
@@ -157,7 +164,8 @@ vexlor_update() {
     if [ "$try" -lt "$tries" ]; then sleep "${VEXLOR_APT_RETRY_PAUSE:-10}"; fi
   done
   VEXLOR_APT_UPDATED=1
-  echo "setup: warning: apt-get update failed $tries times ($VEXLOR_APT_ERROR); going on with the package lists there are" >&2
+  echo "setup: warning: apt-get update failed $tries times ($VEXLOR_APT_ERROR);" \
+    "going on with the package lists there are" >&2
 }
 
 # Runs a package command as root (through sudo when not root), its output to

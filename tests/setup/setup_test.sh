@@ -172,6 +172,11 @@ check "a core package missing stops" all '[ "$status" -eq 1 ]' \
   'grep -qx "setup: cannot install libpng-dev, needed by the build: Unable to locate package libpng-dev" "$out"' \
   'installed cmake' 'installed make' '! grep -qx after "$out"'
 
+FAKE_UNKNOWN="libgtest-dev" scenario "" 'vexlor_need libgtest-dev'
+check "a lone package missing: two tries" all '[ "$status" -eq 1 ]' \
+  '[ "$(calls "^apt-get install")" -eq 2 ]' \
+  'grep -qx "setup: cannot install libgtest-dev, needed by the build: Unable to locate package libgtest-dev" "$out"'
+
 # The test command without wine32: the stages that need it say they are
 # skipped, the closing line says why, and the run passes (or fails, if
 # wine is required). Every other package is installed already.
