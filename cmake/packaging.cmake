@@ -8,7 +8,6 @@ set(CPACK_PACKAGE_VENDOR "the vexlor developers")
 set(CPACK_PACKAGE_CONTACT "the vexlor developers <dev@vexlor.invalid>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "per-pixel expression filter for pictures and raw video")
 set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
-set(CPACK_STRIP_FILES ON)
 
 if(WIN32)
   # The zip holds the module, a README.txt and the licence with Windows line
@@ -32,6 +31,8 @@ else()
   # vexlor_VERSION_ARCH.deb under /usr; Depends is computed by dpkg-shlibdeps
   # from the libraries the binary links, whichever they are.
   set(CPACK_GENERATOR DEB)
+  # The module is linked stripped; the tool is stripped here, as Debian ships.
+  set(CPACK_STRIP_FILES ON)
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
   set(CPACK_DEBIAN_PACKAGE_SECTION graphics)

@@ -13,7 +13,8 @@ vexlor_need() {
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
 }
 
-VEXLOR_CORE_PACKAGES=(cmake make g++ libgtest-dev libbenchmark-dev libpng-dev pkg-config python3)
+VEXLOR_CORE_PACKAGES=(cmake make g++ libgtest-dev libbenchmark-dev libpng-dev pkg-config python3
+                      dpkg-dev groff-base)
 
 # The fuzz targets: clang with libFuzzer and the sanitizer runtimes.
 VEXLOR_FUZZ_PACKAGES=(clang-14 libclang-rt-14-dev)
