@@ -82,39 +82,41 @@ def parse(text):
 
 def table_rows(body):
     """The (term, text) rows of a two-column table, or None when the block is
-    not one. A line indented deeper than the rows' text column continues the
-    text of the row above."""
+    not one. A line indented deeper than the rows continues the text of the
+    row above (or is the whole text of a term that stands alone on its line)."""
     rows, indent = [], None
     for line in body:
         m = ROW.match(line)
         depth = len(m.group(1)) if m else 0
-        if rows and indent is not None and depth > indent:
-            rows[-1][1] += " " + line.strip()
+        if rows and depth > indent:
+            rows[-1][1] = (rows[-1][1] + " " + line.strip()).strip()
             continue
-        if not m or not m.group(3) or (indent is not None and depth != indent):
+        if not m or (indent is not None and depth != indent):
             return None
         indent = depth
-        rows.append([m.group(2), m.group(3)])
-    return [tuple(r) for r in rows] if rows else None
+        rows.append([m.group(2), m.group(3) or ""])
+    if not rows or not all(text for _, text in rows):
+        return None
+    return [tuple(r) for r in rows]
 
 
 def option_names(term):
     """The option names and the argument placeholder of a table term such as
-    "--size WxH" or "-f, --file FILE": (["-f", "--file"], "FILE")."""
+    "--size WxH", "--level=N" or "-f, --file FILE": (["-f", "--file"], "FILE")."""
     names, arg = [], ""
     for part in term.split(","):
-        words = part.split()
+        words = part.replace("=", " ", 1).split()
         if words and words[0].startswith("-"):
             names.append(words[0])
             if len(words) > 1:
-                arg = words[1]
+                arg = words[1].strip("[]")
     return names, arg
 
 
 def commands_of(main_blocks):
     """The command names and summaries of the main help's command table."""
     for block in main_blocks:
-        if block[0] == "table" and block[1].startswith("command"):
+        if block[0] == "table" and "command" in block[1]:
             return block[2]
     sys.exit("helpdoc: the main help has no command table")
 
@@ -123,7 +125,7 @@ def options_of(blocks):
     """[(names, arg, text)] of every option table of a command's help."""
     found = []
     for block in blocks:
-        if block[0] == "table" and block[1].startswith("option"):
+        if block[0] == "table" and "option" in block[1]:
             for term, text in block[2]:
                 names, arg = option_names(term)
                 if names:
@@ -157,10 +159,10 @@ def roff_blocks(blocks, out):
             out += [".PP", ".RS 4", ".nf"] + [roff(l[width:]) for l in block[2]] + [".fi", ".RE"]
 
 
-def man_page(vexlor, version_line, main_blocks, command_blocks, language):
+def man_page(version_line, main_blocks, command_blocks, language):
     """The whole manual page as roff."""
     name, _, summary = main_blocks[0][1][0].partition(": ")
-    program, _, version = name.partition(" ")
+    program = name.partition(" ")[0]
     out = [f'.TH VEXLOR 1 "" "{roff(name)}" "User Commands"',
            ".SH NAME", f"{program} \\- {roff(summary)}",
            ".SH SYNOPSIS", ".nf"]
@@ -222,7 +224,7 @@ def main():
 
     with open(a.language, encoding="utf-8") as f:
         language = f.read()
-    page = man_page(a.vexlor, version_line, main_blocks, command_blocks, language)
+    page = man_page(version_line, main_blocks, command_blocks, language)
     with open(a.man, "w", encoding="utf-8") as f:
         f.write(page)
     if a.man_gz:

@@ -73,7 +73,7 @@ help_options() {
   "$vexlor" "$@" --help |
     awk '/^usage:/ {u = 1} u && /^$/ {u = 0} u {print}
          /^[A-Za-z][^:]*:$/ {sec = $0; next} /^$/ {sec = ""}
-         sec ~ /^options/ && /^ +-/ {print $1}' |
+         sec ~ /option/ && /^ +-/ {print $1}' |
     grep -oE -- '(^|[][ |(])--?[A-Za-z][-A-Za-z0-9]*' | sed 's/^[][ |(]//' | sort -u
 }
 
