@@ -14,7 +14,7 @@ vexlor_need() {
 }
 
 VEXLOR_CORE_PACKAGES=(cmake make g++ libgtest-dev libbenchmark-dev libpng-dev pkg-config python3
-                      dpkg-dev groff-base)
+                      dpkg-dev groff-base unzip)
 
 # The fuzz targets: clang with libFuzzer and the sanitizer runtimes.
 VEXLOR_FUZZ_PACKAGES=(clang-14 libclang-rt-14-dev)
