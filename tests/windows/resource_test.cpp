@@ -2,6 +2,7 @@
 // loaded image byte by byte.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
 #include <set>
 
@@ -161,6 +162,44 @@ TEST_F(ResourceTest, LogoBitmap102) {
   HBITMAP bmp = LoadBitmapA(lib.handle, MAKEINTRESOURCEA(102));
   EXPECT_NE(bmp, nullptr);
   if (bmp) DeleteObject(bmp);
+}
+
+// The version resource that the file's properties show: the fixed numbers
+// and the texts both carry the project's version.
+TEST_F(ResourceTest, VersionInfo) {
+  EXPECT_EQ(ResourceLanguages(lib.handle, RT_VERSION, 1), std::set<WORD>{kFrench});
+  unsigned major = 0, minor = 0, patch = 0;
+  ASSERT_EQ(std::sscanf(VEXLOR_VERSION, "%u.%u.%u", &major, &minor, &patch), 3);
+  char path[MAX_PATH];
+  ASSERT_GT(GetModuleFileNameA(lib.handle, path, MAX_PATH), 0u);
+  DWORD unused = 0;
+  DWORD size = GetFileVersionInfoSizeA(path, &unused);
+  ASSERT_GT(size, 0u);
+  std::vector<uint8_t> info(size);
+  ASSERT_TRUE(GetFileVersionInfoA(path, 0, size, info.data()));
+
+  void* value = nullptr;
+  UINT length = 0;
+  ASSERT_TRUE(VerQueryValueA(info.data(), "\\", &value, &length));
+  ASSERT_EQ(length, sizeof(VS_FIXEDFILEINFO));
+  const auto* fixed = static_cast<const VS_FIXEDFILEINFO*>(value);
+  EXPECT_EQ(fixed->dwSignature, 0xFEEF04BDu);
+  EXPECT_EQ(fixed->dwFileVersionMS, major << 16 | minor);
+  EXPECT_EQ(fixed->dwFileVersionLS, patch << 16);
+  EXPECT_EQ(fixed->dwProductVersionMS, fixed->dwFileVersionMS);
+  EXPECT_EQ(fixed->dwProductVersionLS, fixed->dwFileVersionLS);
+  EXPECT_EQ(fixed->dwFileType, static_cast<DWORD>(VFT_DLL));
+
+  ASSERT_TRUE(VerQueryValueA(info.data(), "\\VarFileInfo\\Translation", &value, &length));
+  ASSERT_EQ(length, 4u);
+  const auto* translation = static_cast<const WORD*>(value);
+  EXPECT_EQ(translation[0], kFrench);
+  EXPECT_EQ(translation[1], 1252);
+  for (const char* key : {"FileVersion", "ProductVersion"}) {
+    std::string query = std::string("\\StringFileInfo\\040C04E4\\") + key;
+    ASSERT_TRUE(VerQueryValueA(info.data(), query.c_str(), &value, &length)) << key;
+    EXPECT_STREQ(static_cast<const char*>(value), VEXLOR_VERSION) << key;
+  }
 }
 
 }  // namespace

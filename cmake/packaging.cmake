@@ -1,0 +1,50 @@
+# Install rules of the documents and the packages made by cpack: in a native
+# build tree a Debian package of the command-line tool, in the win32 tree a
+# zip of the plug-in module for the host's users. Both carry the project's
+# version, which is set once by project() in the top CMakeLists.txt.
+set(CPACK_PACKAGE_NAME vexlor)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_VENDOR "the vexlor developers")
+set(CPACK_PACKAGE_CONTACT "the vexlor developers <dev@vexlor.invalid>")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "per-pixel expression filter for pictures and raw video")
+set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
+
+if(WIN32)
+  # The zip holds the module, a README.txt and the licence with Windows line
+  # ends, at its top level: the user copies vexlor.vdf into the plugins folder.
+  set(CPACK_GENERATOR ZIP)
+  set(CPACK_PACKAGE_FILE_NAME vexlor-${PROJECT_VERSION}-win32)
+  set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)
+  set(win32_docs ${PROJECT_SOURCE_DIR}/docs/README-win32.txt ${PROJECT_SOURCE_DIR}/LICENSE
+                 ${PROJECT_SOURCE_DIR}/docs/third-party-win32.txt)
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${win32_docs})
+  configure_file(docs/README-win32.txt ${PROJECT_BINARY_DIR}/zip/README.txt
+                 @ONLY NEWLINE_STYLE CRLF)
+  file(READ ${PROJECT_SOURCE_DIR}/LICENSE license)
+  file(READ ${PROJECT_SOURCE_DIR}/docs/third-party-win32.txt notices)
+  file(CONFIGURE OUTPUT ${PROJECT_BINARY_DIR}/zip/LICENSE.txt CONTENT "${license}${notices}"
+       @ONLY NEWLINE_STYLE CRLF)
+  install(TARGETS vexlor_module LIBRARY DESTINATION . RUNTIME DESTINATION .)
+  install(FILES ${PROJECT_BINARY_DIR}/zip/README.txt ${PROJECT_BINARY_DIR}/zip/LICENSE.txt
+          DESTINATION .)
+else()
+  # vexlor_VERSION_ARCH.deb under /usr; Depends is computed by dpkg-shlibdeps
+  # from the libraries the binary links, whichever they are.
+  set(CPACK_GENERATOR DEB)
+  # The module is linked stripped; the tool is stripped here, as Debian ships.
+  set(CPACK_STRIP_FILES ON)
+  set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+  set(CPACK_DEBIAN_PACKAGE_SECTION graphics)
+  set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+  string(CONCAT CPACK_PACKAGE_DESCRIPTION
+      "vexlor runs a short program of assignments, such as rd=rs*0.5;gd=gs;bd=bs;,\n"
+      "for every pixel of a picture or of every frame of a raw video stream. It is\n"
+      "the command-line twin of a plug-in for a Windows video host and gives the\n"
+      "same pixels, bit for bit. It also explains programs and runs them on one pixel.")
+  install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE
+                ${PROJECT_SOURCE_DIR}/docs/copyright
+          DESTINATION ${CMAKE_INSTALL_DOCDIR})
+endif()
+
+include(CPack)
