@@ -51,6 +51,7 @@ constexpr const char* kApplyHelp =
     "  --frame N      frame number fr (default 0)\n"
     "  --threads N    threads to filter on (default 0: one per core)\n"
     "  --reference    use the straightforward per-pixel frame mapping\n"
+    "  --png-level N  PNG compression: 0 none, 1 fastest (default), 9 smallest\n"
     "  --quiet        no progress on standard error\n"
     "  -f FILE        read PROGRAM from FILE (- for standard input)\n"
     "\n"
@@ -132,7 +133,7 @@ constexpr OptionSpec kHelpOption{"--help", ""};
 constexpr OptionSpec kFileOption{"-f", "FILE"};
 constexpr OptionSpec kApplyOptions[] = {
     kHelpOption,        kFileOption,         {"--clamp", ""}, {"--frame", "N"},
-    {"--threads", "N"}, {"--reference", ""}, {"--quiet", ""},
+    {"--threads", "N"}, {"--reference", ""}, {"--quiet", ""}, {"--png-level", "N"},
 };
 constexpr OptionSpec kStreamOptions[] = {
     kHelpOption,         kFileOption,      {"--size", "WxH"},  {"--clamp", ""},
