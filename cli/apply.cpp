@@ -4,6 +4,7 @@
 #include "cli/filter.h"
 #include "cli/picture.h"
 #include "cli/progress.h"
+#include "cli/warnings.h"
 
 namespace vexlor::cli {
 
@@ -18,6 +19,7 @@ int RunApply(Args& args) {
   RunOptions run = RunOptionsFrom(args);
   FilterSettings settings = MakeSettings(program, args.Has("--clamp"));
   CheckProgramRuns(program);
+  PrintWarnings(args, ProgramWarnings(program));
   Progress progress = Progress::ForArgs(args);
 
   Picture in = ReadPicture(input);
