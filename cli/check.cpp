@@ -324,7 +324,7 @@ std::string FormatReport(const ProgramReport& report, bool listing) {
       out += "  " + r.notes[i] + "\n    fix: " + r.fixes[i] + "\n";
     if (r.fails)
       out += "  error at column " + std::to_string(r.column) + ": " + r.error + "\n" + CaretLines(r);
-    for (const std::string& hint : r.hints) out += "  hint: " + hint + "\n";
+    for (const std::string& hint : r.hints) out += "  hint: " + VisibleText(hint) + "\n";
     if (listing && !r.fails) {
       out += "  program:\n";
       for (size_t at = 0; at < r.listing.size();) {

@@ -144,14 +144,20 @@ void ArgumentCountHints(std::string_view s, std::vector<std::string>& hints) {
 // parentheses, or the operators merge.
 std::string SignHint(std::string_view s, size_t at, size_t op) {
   char sign = s[at], before = s[op];
-  std::string head(s.substr(0, op));
-  std::string tail(s.substr(at + 1));
+  size_t earlier = PreviousChar(s, op);
+  bool afterSign = before == '+' || before == '-';
+  if (afterSign && earlier != std::string_view::npos &&
+      kOperators.find(s[earlier]) != kOperators.npos)
+    return {};  // an operator and two signs: no rewrite of one place fixes it
+  size_t next = at + 1;
+  while (next < s.size() && IsBlank(s[next])) ++next;
+  // Two signs in a row stay refused inside parentheses too.
+  if (next < s.size() && (s[next] == '+' || s[next] == '-')) return {};
   std::string lead = "a sign cannot follow an operator or another sign: write ";
-  if ((before == '+' || before == '-') && op > 0 && PreviousChar(s, op) != std::string::npos &&
-      kOperators.find(s[PreviousChar(s, op)]) == kOperators.npos && s[PreviousChar(s, op)] != '(') {
+  if (afterSign && earlier != std::string_view::npos && s[earlier] != '(') {
     // a+-b is a-b, a--b is a+b.
     char merged = (before == '-') != (sign == '-') ? '-' : '+';
-    return lead + head + merged + tail;
+    return lead + std::string(s.substr(0, op)) + merged + std::string(s.substr(at + 1));
   }
   size_t end = OperandEnd(s, at + 1);
   if (end == at + 1) return {};

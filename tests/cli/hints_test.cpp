@@ -73,6 +73,7 @@ TEST(HintsTest, NoHintWhereNothingIsCertain) {
       "rd=max(1,);",    // an empty argument
       "rd=xyzzy(1);",   // no known name is near
       "rd=rs*2#;",      // an invalid character
+      "rd=rs*+-1;",     // two signs: no parentheses make them acceptable
   };
   for (const char* p : programs) EXPECT_EQ(Joined(HintsOf(p)), "") << p;
   // Programs that compile get no hints at all, however close they look.
@@ -105,6 +106,12 @@ TEST(HintsTest, CheckPrintsHintsUnderTheEngineMessage) {
   // The engine's own texts, misspellings included, are kept.
   out = FormatReport(CheckProgram("rd=rs**2;"), false);
   EXPECT_NE(out.find("error at column 7: unknown error\n"), std::string::npos) << out;
+  // User text in a hint is shown with its control bytes escaped.
+  out = FormatReport(CheckProgram("rd=rs*\n-1;"), false);
+  EXPECT_NE(out.find("  hint: a sign cannot follow an operator or another sign: write rs*\\n(-1)"
+                     " or -1*rs\n"),
+            std::string::npos)
+      << out;
   out = FormatReport(CheckProgram("rd=;"), false);
   EXPECT_NE(out.find("imature expression terminated"), std::string::npos) << out;
 }
