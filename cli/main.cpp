@@ -64,7 +64,7 @@ constexpr const char* kApplyHelp =
     "  vexlor apply -f effect.txt in.png out.ppm\n";
 
 constexpr const char* kStreamHelp =
-    "usage: vexlor stream --size WxH [OPTIONS] PROGRAM   (-s WxH is --size WxH)\n"
+    "usage: vexlor stream --size WxH [OPTIONS] PROGRAM\n"
     "\n"
     "Reads raw frames of W x H 32-bit pixels from standard input (bytes B, G, R, X\n"
     "per pixel, top line first: ffmpeg's bgr0 or bgra), filters them with frame\n"
@@ -140,7 +140,7 @@ constexpr const char* kPixelHelp =
     "  --no-warnings no warning about --rgb values above 1\n"
     "  -f FILE       read PROGRAM from FILE (- for standard input)\n"
     "\n"
-    "example:\n"
+    "examples:\n"
     "  vexlor pixel --rgb 0.5,0.25,0.125 'rd=gs;gd=rs;bd=bs*2;'\n"
     "  vexlor pixel --bytes 200,100,50 --packed 'rd=rs*1.5;gd=gs;bd=bs;'\n";
 
