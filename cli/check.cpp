@@ -56,6 +56,8 @@ struct VariableSlots {
 
 std::string Quote(std::string_view s);
 
+constexpr const char* kOneLineFix = "write the program on one line (a space may follow each ';')";
+
 // Why a name cannot be assigned, and how to fix it.
 struct Unassignable {
   std::string reason, fix;
@@ -72,7 +74,7 @@ Unassignable UnassignableReason(std::string_view name) {
   }
   if (name[0] == '\n' || name[0] == '\r')
     return {"a line break before the name makes " + q + " no name (only spaces may precede it)",
-            "write the program on one line (a space may follow each ';')"};
+            kOneLineFix};
   if (name[0] == '\t')
     return {"a tab before the name makes " + q + " no name (only spaces may precede it)",
             "remove the tab"};
@@ -293,6 +295,15 @@ ProgramReport CheckProgram(std::string_view text) {
   // The verdict is the runner's own, on the dialog's test pixel.
   float rd, gd, bd;
   report.runs = RunStatements(text, 0.5f, 0.5f, 0.5f, 100, rd, gd, bd);
+  // A program typed one statement per line: every statement after the first
+  // is cut off by its line break.
+  size_t broken = 0;
+  for (const StatementReport& r : report.statements)
+    broken += std::count(r.fixes.begin(), r.fixes.end(), kOneLineFix);
+  if (broken > 0 && broken + 1 == report.statements.size())
+    report.hints.push_back(
+        "the program is written one statement per line, so only its first line assigns "
+        "anything: join the lines into one, e.g. rd=rs; gd=gs; bd=bs;");
   if (report.statements.empty()) {
     report.unassigned = {"rd", "gd", "bd"};
     AddNote(report.notes, report.fixes,
@@ -336,6 +347,7 @@ std::string FormatReport(const ProgramReport& report, bool listing) {
   }
   for (size_t i = 0; i < report.notes.size(); ++i)
     out += report.notes[i] + "\n  fix: " + report.fixes[i] + "\n";
+  for (const std::string& hint : report.hints) out += "hint: " + hint + "\n";
   if (!report.runs) out += "the program does not run: the filter makes every pixel black\n";
   else if (!report.unassigned.empty())
     out += "the program runs, but " + CommaList(report.unassigned) +

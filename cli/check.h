@@ -31,6 +31,7 @@ struct ProgramReport {
   std::vector<std::string> notes;  // about the whole program
   std::vector<std::string> fixes;  // fixes[i]: how to fix notes[i]
   std::vector<std::string> unassigned;  // output channels that no statement assigns
+  std::vector<std::string> hints;       // about the whole program's layout
   bool runs = true;
 };
 

@@ -135,6 +135,12 @@ TEST(HintsTest, CheckSaysWhenAProgramRunsButLeavesAChannelUnassigned) {
   EXPECT_EQ(r.status, 0);
   EXPECT_NE(r.out.find("fix: write the program on one line"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("the program runs, but gd, bd stay 0"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("\nhint: the program is written one statement per line"),
+            std::string::npos)
+      << r.out;
+  // One line break among statements on one line is no such layout.
+  EXPECT_EQ(FormatReport(CheckProgram("rd=rs;gd=gs;\nbd=bs;x=1;"), false).find("hint:"),
+            std::string::npos);
 }
 
 }  // namespace
