@@ -213,6 +213,16 @@ std::string CaretLines(const StatementReport& r) {
   return "    " + shown + "\n    " + std::string(CharacterCount(before), ' ') + "^\n";
 }
 
+// How to fix text after the last ';': a statement lacks its ';', several
+// were separated by ',' instead, or it is no statement at all.
+std::string TailFix(std::string_view tail) {
+  size_t eq = tail.find('=');
+  if (eq == tail.npos) return "remove it";
+  if (tail.find(',') != tail.npos && tail.rfind('=') != eq)
+    return "separate statements with ';', not ',', and end each with ';'";
+  return "end it with ';'";
+}
+
 // Reports every statement; false when one of them fails.
 bool CheckStatements(std::string_view text, ProgramReport& report) {
   VariableSlots vars;
@@ -240,10 +250,7 @@ bool CheckStatements(std::string_view text, ProgramReport& report) {
   if (std::string_view tail = text.substr(pos); tail.find_first_not_of(" \t\r\n") != tail.npos)
     AddNote(report.notes, report.fixes,
             "no effect: text after the last ';' is never run: " + Quote(tail),
-            tail.find('=') == tail.npos ? "remove it"
-            : tail.find(',') != tail.npos && tail.find('=') != tail.rfind('=')
-                ? "separate statements with ';', not ',', and end each with ';'"
-                : "end it with ';'");
+            TailFix(tail));
   return !failed;
 }
 
