@@ -15,7 +15,8 @@ int RunApply(Args& args) {
   const std::string& output = args.positional[1];
   FormatForName(output);
   int32_t frame = Int32Option(args, "--frame", 0);
-  int pngLevel = static_cast<int>(CountOption(args, "--png-level", kPngDefaultLevel, kPngMaxLevel));
+  int pngLevel =
+      static_cast<int>(CountOption(args, "--png-level", kPngDefaultLevel, kPngMaxLevel));
   RunOptions run = RunOptionsFrom(args);
   FilterSettings settings = MakeSettings(program, args.Has("--clamp"));
   CheckProgramRuns(program);

@@ -190,7 +190,8 @@ std::vector<uint8_t> EncodePng(const Picture& picture, int level) {
   std::vector<uint8_t> row(size_t(picture.width) * 3);
   PngContext ctx;
   ctx.output = &out;
-  if (!WriteRgb(ctx, picture, level, row)) FailData(std::string("cannot encode PNG: ") + ctx.problem);
+  if (!WriteRgb(ctx, picture, level, row))
+    FailData(std::string("cannot encode PNG: ") + ctx.problem);
   return out;
 }
 

@@ -39,7 +39,8 @@ TEST(WarningsTest, EachPartWithoutEffectNamesItsStatementAndFix) {
                                "fix: remove the spaces in the name"},
       {"rd=rs *2;gd=gs;bd=bs;", "statement 1: no effect: \" *2\" (an expression ends at its first "
                                 "space); fix: remove the spaces inside the expression"},
-      {"rd=rs;gd=gs;bd=bs", "text after the last ';' is never run: \"bd=bs\"; fix: end it with ';'"},
+      {"rd=rs;gd=gs;bd=bs",
+       "text after the last ';' is never run: \"bd=bs\"; fix: end it with ';'"},
       {"rd=rs;gd=gs;bd=bs;junk", "never run: \"junk\"; fix: remove it"},
       {"rd=rs,gd=gs,bd=bs", "fix: separate statements with ';', not ','"},
       {"", "the program has no statement"},
