@@ -212,7 +212,7 @@ TEST(HostileInputTest, EndlessOrHugeInputsAreCutOffAtTheirLimit) {
   std::filesystem::resize_file(dir.File("huge.png"), (uint64_t{5} << 30));
   ExpectRefused(
       RunVexlor({"apply", "rd=1;gd=1;bd=1;", dir.File("huge.png"), dir.File("out.png")}), 1,
-                "huge.png: more than 4294967296 bytes, too large for a picture");
+      "huge.png: more than 4294967296 bytes, too large for a picture");
 }
 
 // ---- Outputs that cannot be written -----------------------------------------------
