@@ -4,6 +4,7 @@
 #include "cli/filter.h"
 #include "cli/picture.h"
 #include "cli/progress.h"
+#include "cli/warnings.h"
 
 namespace vexlor::cli {
 
@@ -14,9 +15,12 @@ int RunApply(Args& args) {
   const std::string& output = args.positional[1];
   FormatForName(output);
   int32_t frame = Int32Option(args, "--frame", 0);
+  int pngLevel =
+      static_cast<int>(CountOption(args, "--png-level", kPngDefaultLevel, kPngMaxLevel));
   RunOptions run = RunOptionsFrom(args);
   FilterSettings settings = MakeSettings(program, args.Has("--clamp"));
   CheckProgramRuns(program);
+  PrintWarnings(args, ProgramWarnings(program));
   Progress progress = Progress::ForArgs(args);
 
   Picture in = ReadPicture(input);
@@ -24,7 +28,7 @@ int RunApply(Args& args) {
   FilterPixels(settings, in.pixels.data(), out.pixels.data(), in.width, in.height, frame, run);
   progress.FrameDone();
   progress.Finish();
-  WritePicture(output, out);
+  WritePicture(output, out, pngLevel);
   return 0;
 }
 

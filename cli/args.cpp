@@ -1,7 +1,9 @@
 // Command-line parsing shared by every command: options by table, typed
 // values with range checks, and the program text from an argument or a file.
 #include <cerrno>
+#include <algorithm>
 #include <charconv>
+#include <cstdlib>
 #include <cstring>
 
 #include "cli/args.h"
@@ -16,10 +18,12 @@ void FailErrno(const std::string& what) { FailData(what + ": " + std::strerror(e
 
 bool Args::Has(std::string_view name) const { return Value(name) != nullptr; }
 
-const std::string* Args::Value(std::string_view name) const {
+const std::string* Args::Value(std::string_view name) const { return Value(name, name); }
+
+const std::string* Args::Value(std::string_view name, std::string_view alias) const {
   const std::string* found = nullptr;
   for (const auto& [key, value] : options)
-    if (key == name) found = &value;
+    if (key == name || key == alias) found = &value;
   return found;
 }
 
@@ -95,6 +99,21 @@ int64_t CountOption(const Args& args, std::string_view name, int64_t fallback, i
     FailUsage(std::string(name) + ": '" + *text + "' is not a whole number from 0 to " +
               std::to_string(max));
   return v;
+}
+
+bool ParseTriple(const std::string& text, double out[3]) {
+  if (std::count(text.begin(), text.end(), ',') != 2) return false;
+  size_t start = 0;
+  for (int i = 0; i < 3; ++i) {
+    size_t end = i < 2 ? text.find(',', start) : text.size();
+    std::string part = text.substr(start, end - start);
+    char* stop = nullptr;
+    errno = 0;
+    out[i] = std::strtod(part.c_str(), &stop);
+    if (stop == part.c_str() || *stop != '\0' || errno != 0) return false;
+    start = end + 1;
+  }
+  return true;
 }
 
 void ExpectPositional(const Args& args, size_t count, const char* what) {

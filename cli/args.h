@@ -29,6 +29,9 @@ struct Args {
   bool Has(std::string_view name) const;
   // Value of the last occurrence of an option, or nullptr.
   const std::string* Value(std::string_view name) const;
+  // The same for an option with two spellings (such as -s and --size): the
+  // last occurrence of either.
+  const std::string* Value(std::string_view name, std::string_view alias) const;
 };
 
 // Splits argv by the command's options. An argument is an option when it
@@ -40,6 +43,9 @@ Args ParseArgs(std::string_view command, std::span<const OptionSpec> options,
 // Typed option values: a usage failure names the option on a bad value.
 int32_t Int32Option(const Args& args, std::string_view name, int32_t fallback);
 int64_t CountOption(const Args& args, std::string_view name, int64_t fallback, int64_t max);
+
+// Three comma-separated numbers "A,B,C"; false unless the text is exactly that.
+bool ParseTriple(const std::string& text, double out[3]);
 
 // Fails with "COMMAND takes ..." unless exactly `count` positional arguments
 // remain; `what` names them for the message.

@@ -1,11 +1,13 @@
 // vexlor check: splits, registers and compiles a program statement by
 // statement with the runner's own splitter, then says what each statement
 // assigns, which parts have no effect, and where the first failure is.
+#include <algorithm>
 #include <cctype>
 
 #include "cli/args.h"
 #include "cli/check.h"
 #include "cli/commands.h"
+#include "cli/hints.h"
 #include "engine/engine.h"
 
 namespace vexlor::cli {
@@ -54,24 +56,42 @@ struct VariableSlots {
 
 std::string Quote(std::string_view s);
 
-// Why a name cannot be assigned.
-std::string UnassignableReason(std::string_view name) {
-  if (name.empty()) return "the left side is empty";
+constexpr const char* kOneLineFix = "write the program on one line (a space may follow each ';')";
+
+// Why a name cannot be assigned, and how to fix it.
+struct Unassignable {
+  std::string reason, fix;
+};
+Unassignable UnassignableReason(std::string_view name) {
+  if (name.empty()) return {"the left side is empty", "write name=expression"};
   std::string q = Quote(name);
   switch (ClassifyName(name).kind) {
     case TK_UNARY:
     case TK_LIST:
-      return q + " is a function and cannot be assigned";
+      return {q + " is a function and cannot be assigned", "give the variable another name"};
     case TK_NUMBER:
-      return q + " is a constant and cannot be assigned";
+      return {q + " is a constant and cannot be assigned", "give the variable another name"};
   }
   if (name[0] == '\n' || name[0] == '\r')
-    return "a line break before the name makes " + q + " no name (only spaces may precede it)";
-  if (name[0] == '\t') return "a tab before the name makes " + q + " no name (only spaces may precede it)";
-  if (name.size() > kMaxNameLength) return "names longer than 255 characters are not kept";
+    return {"a line break before the name makes " + q + " no name (only spaces may precede it)",
+            kOneLineFix};
+  if (name[0] == '\t')
+    return {"a tab before the name makes " + q + " no name (only spaces may precede it)",
+            "remove the tab"};
+  if (name.size() > kMaxNameLength)
+    return {"names longer than 255 characters are not kept", "use a shorter name"};
   if (IsNewVariableName(name))
-    return "no room for " + q + ": a program has at most 94 variables of its own";
-  return q + " is not a name (letters, digits and '_', not starting with a digit)";
+    return {"no room for " + q + ": a program has at most 94 variables of its own",
+            "reuse one of the program's variables"};
+  return {q + " is not a name (letters, digits and '_', not starting with a digit)",
+          "rename it"};
+}
+
+// Adds a part without effect and its fix.
+void AddNote(std::vector<std::string>& notes, std::vector<std::string>& fixes, std::string note,
+             std::string fix) {
+  notes.push_back(std::move(note));
+  fixes.push_back(std::move(fix));
 }
 
 // Offset of part, a view into whole, or whole's end for an empty part that
@@ -126,18 +146,26 @@ void Compile(const Statement& st, StatementReport& r) {
   r.fails = true;
   r.offset = at;
   r.error = EngineMessage(LastError()) + TokenHintText(st.text.substr(at));
+  r.hints = CompileHints(st.expression, static_cast<size_t>(offset < 0 ? 0 : offset));
 }
 
 // Fills the report of a statement that has an '='.
 void CheckAssignment(const Statement& st, VariableSlots& vars, StatementReport& r) {
   r.newVariable = vars.Register(st.name);
-  if (FindVariable(st.name)) r.assigns = st.name;
-  else r.notes.push_back("assigns nothing: " + UnassignableReason(st.name));
+  if (FindVariable(st.name)) {
+    r.assigns = st.name;
+  } else {
+    Unassignable why = UnassignableReason(st.name);
+    AddNote(r.notes, r.fixes, "assigns nothing: " + why.reason, why.fix);
+  }
   size_t eq = st.text.find('=');
   if (std::string_view cut = CutOff(st.text.substr(0, eq), st.name); !cut.empty())
-    r.notes.push_back("no effect: " + Quote(cut) + " (a name ends at its first space)");
+    AddNote(r.notes, r.fixes, "no effect: " + Quote(cut) + " (a name ends at its first space)",
+            "remove the spaces in the name");
   if (std::string_view cut = CutOff(st.text.substr(eq + 1), st.expression); !cut.empty())
-    r.notes.push_back("no effect: " + Quote(cut) + " (an expression ends at its first space)");
+    AddNote(r.notes, r.fixes,
+            "no effect: " + Quote(cut) + " (an expression ends at its first space)",
+            "remove the spaces inside the expression");
   r.expression = st.expression;
   Compile(st, r);
 }
@@ -185,6 +213,16 @@ std::string CaretLines(const StatementReport& r) {
   return "    " + shown + "\n    " + std::string(CharacterCount(before), ' ') + "^\n";
 }
 
+// How to fix text after the last ';': a statement lacks its ';', several
+// were separated by ',' instead, or it is no statement at all.
+std::string TailFix(std::string_view tail) {
+  size_t eq = tail.find('=');
+  if (eq == tail.npos) return "remove it";
+  if (tail.find(',') != tail.npos && tail.rfind('=') != eq)
+    return "separate statements with ';', not ',', and end each with ';'";
+  return "end it with ';'";
+}
+
 // Reports every statement; false when one of them fails.
 bool CheckStatements(std::string_view text, ProgramReport& report) {
   VariableSlots vars;
@@ -210,19 +248,49 @@ bool CheckStatements(std::string_view text, ProgramReport& report) {
     report.statements.push_back(std::move(r));
   }
   if (std::string_view tail = text.substr(pos); tail.find_first_not_of(" \t\r\n") != tail.npos)
-    report.notes.push_back("no effect: text after the last ';' is never run: " + Quote(tail));
+    AddNote(report.notes, report.fixes,
+            "no effect: text after the last ';' is never run: " + Quote(tail),
+            TailFix(tail));
   return !failed;
 }
 
-// Names the output channels that no statement assigns.
-std::string UnassignedChannels(const ProgramReport& report) {
-  std::string names;
+// The output channels that no statement assigns.
+std::vector<std::string> UnassignedChannels(const ProgramReport& report) {
+  std::vector<std::string> names;
   for (const char* channel : {"rd", "gd", "bd"}) {
     bool assigned = false;
     for (const StatementReport& r : report.statements) assigned = assigned || r.assigns == channel;
-    if (!assigned) names += (names.empty() ? "" : ", ") + std::string(channel);
+    if (!assigned) names.emplace_back(channel);
   }
   return names;
+}
+
+std::string CommaList(const std::vector<std::string>& names) {
+  std::string out;
+  for (const std::string& n : names) out += (out.empty() ? "" : ", ") + n;
+  return out;
+}
+
+// How to assign the channels: a statement that assigns a new variable named
+// like one of them is the likely slip.
+std::string AssignFix(const ProgramReport& report, const std::vector<std::string>& channels) {
+  for (const StatementReport& r : report.statements) {
+    // A statement that names a channel but assigns nothing has its own note.
+    std::string_view left = r.text.substr(0, r.text.find('='));
+    std::string name;
+    for (char c : left)
+      if (c != ' ' && (c < '\t' || c > '\r')) name += c;
+    if (r.assigns.empty() && std::find(channels.begin(), channels.end(), name) != channels.end())
+      return "statement " + std::to_string(r.number) + " names " + name +
+             " but assigns nothing: fix it as said there";
+    if (!r.newVariable) continue;
+    for (const std::string& close : CloseNames(r.assigns))
+      if (std::find(channels.begin(), channels.end(), close) != channels.end())
+        return "statement " + std::to_string(r.number) + " assigns " + r.assigns +
+               ", a new variable: write " + close;
+  }
+  return "assign " + std::string(channels.size() > 1 ? "each" : "it") + ", e.g. " +
+         channels[0] + "=" + channels[0].substr(0, 1) + "s;";
 }
 
 }  // namespace
@@ -234,10 +302,28 @@ ProgramReport CheckProgram(std::string_view text) {
   // The verdict is the runner's own, on the dialog's test pixel.
   float rd, gd, bd;
   report.runs = RunStatements(text, 0.5f, 0.5f, 0.5f, 100, rd, gd, bd);
-  if (report.statements.empty())
-    report.notes.push_back("the program has no statement (each statement ends with ';')");
-  else if (std::string names = UnassignedChannels(report); statementsRun && !names.empty())
-    report.notes.push_back(names + " never assigned: such a channel is 0 at every pixel");
+  // A program typed one statement per line: every statement after the first
+  // is cut off by its line break.
+  size_t broken = 0;
+  for (const StatementReport& r : report.statements)
+    broken += std::count(r.fixes.begin(), r.fixes.end(), kOneLineFix);
+  if (broken > 0 && broken + 1 == report.statements.size())
+    report.hints.push_back(
+        "the program is written one statement per line, so only its first line assigns "
+        "anything: join the lines into one, e.g. rd=rs; gd=gs; bd=bs;");
+  if (report.statements.empty()) {
+    report.unassigned = {"rd", "gd", "bd"};
+    AddNote(report.notes, report.fixes,
+            "the program has no statement (each statement ends with ';'): rd, gd, bd are 0 at "
+            "every pixel",
+            "end each statement with ';'");
+  } else if (statementsRun) {
+    report.unassigned = UnassignedChannels(report);
+    if (!report.unassigned.empty())
+      AddNote(report.notes, report.fixes,
+              CommaList(report.unassigned) + " never assigned: such a channel is 0 at every pixel",
+              AssignFix(report, report.unassigned));
+  }
   return report;
 }
 
@@ -252,9 +338,11 @@ std::string FormatReport(const ProgramReport& report, bool listing) {
     if (!r.assigns.empty() && !r.fails)
       out += "  assigns " + r.assigns + (r.newVariable ? " (a new variable)" : "") + " = " +
              VisibleText(r.expression) + "\n";
-    for (const std::string& note : r.notes) out += "  " + note + "\n";
+    for (size_t i = 0; i < r.notes.size(); ++i)
+      out += "  " + r.notes[i] + "\n    fix: " + r.fixes[i] + "\n";
     if (r.fails)
       out += "  error at column " + std::to_string(r.column) + ": " + r.error + "\n" + CaretLines(r);
+    for (const std::string& hint : r.hints) out += "  hint: " + VisibleText(hint) + "\n";
     if (listing && !r.fails) {
       out += "  program:\n";
       for (size_t at = 0; at < r.listing.size();) {
@@ -264,9 +352,14 @@ std::string FormatReport(const ProgramReport& report, bool listing) {
       }
     }
   }
-  for (const std::string& note : report.notes) out += note + "\n";
-  out += report.runs ? "the program runs\n"
-                     : "the program does not run: the filter makes every pixel black\n";
+  for (size_t i = 0; i < report.notes.size(); ++i)
+    out += report.notes[i] + "\n  fix: " + report.fixes[i] + "\n";
+  for (const std::string& hint : report.hints) out += "hint: " + hint + "\n";
+  if (!report.runs) out += "the program does not run: the filter makes every pixel black\n";
+  else if (!report.unassigned.empty())
+    out += "the program runs, but " + CommaList(report.unassigned) +
+           (report.unassigned.size() > 1 ? " stay" : " stays") + " 0 at every pixel\n";
+  else out += "the program runs\n";
   return out;
 }
 

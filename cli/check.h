@@ -16,17 +16,22 @@ struct StatementReport {
   bool newVariable = false;  // the statement creates the name it assigns
   std::string expression;  // what is compiled, after trimming and cutting
   std::vector<std::string> notes;  // parts of the statement that have no effect
+  std::vector<std::string> fixes;  // fixes[i]: how to fix notes[i], in a few words
   bool ran = true;                 // false after the failing statement
   bool fails = false;
   std::string error;       // why it fails
   size_t offset = 0;       // byte offset in text where the problem was found
   int column = 0;          // the same place as a 1-based column of characters
   std::string listing;     // postfix program, when compiled
+  std::vector<std::string> hints;  // under the error: what to write instead
 };
 
 struct ProgramReport {
   std::vector<StatementReport> statements;
   std::vector<std::string> notes;  // about the whole program
+  std::vector<std::string> fixes;  // fixes[i]: how to fix notes[i]
+  std::vector<std::string> unassigned;  // output channels that no statement assigns
+  std::vector<std::string> hints;       // about the whole program's layout
   bool runs = true;
 };
 

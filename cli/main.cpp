@@ -45,13 +45,17 @@ constexpr const char* kApplyHelp =
     "out its frames, so rand() gives the plug-in's patterns. OUTPUT is replaced only\n"
     "once it is complete; on any failure it is left as it was. A program that does\n"
     "not run (the filter would make every pixel black) is an error: see 'check'.\n"
+    "Parts of a program without effect and output channels that no statement\n"
+    "assigns are warned about on standard error before the work starts.\n"
     "\n"
     "options:\n"
     "  --clamp        limit each channel to 0..255 (\"Verify 0-1 limits\")\n"
     "  --frame N      frame number fr (default 0)\n"
     "  --threads N    threads to filter on (default 0: one per core)\n"
     "  --reference    use the straightforward per-pixel frame mapping\n"
-    "  --quiet        no progress on standard error\n"
+    "  --png-level N  PNG compression: 0 none, 1 fastest (default), 9 smallest\n"
+    "  --quiet        no progress on standard error (warnings still show)\n"
+    "  --no-warnings  no warnings about parts of the program without effect\n"
     "  -f FILE        read PROGRAM from FILE (- for standard input)\n"
     "\n"
     "examples:\n"
@@ -67,16 +71,18 @@ constexpr const char* kStreamHelp =
     "numbers N, N+1, ... and writes each frame in the same format to standard\n"
     "output as soon as it is done; the X byte out is the pixel's top byte as the\n"
     "filter wrote it. A last, incomplete frame is an error after every complete\n"
-    "frame was written. A program that does not run is an error: see 'check'.\n"
+    "frame was written. A program that does not run is an error: see 'check';\n"
+    "parts without effect and unassigned outputs are warned about first.\n"
     "\n"
     "options:\n"
-    "  --size WxH       frame size in pixels (required)\n"
+    "  --size WxH       frame size in pixels (required; also -s WxH)\n"
     "  --clamp          limit each channel to 0..255 (\"Verify 0-1 limits\")\n"
     "  --start-frame N  frame number of the first frame (default 0)\n"
     "  --frames K       stop after K frames (default: at the end of the input)\n"
     "  --threads N      threads to filter on (default 0: one per core)\n"
     "  --reference      use the straightforward per-pixel frame mapping\n"
-    "  --quiet          no progress on standard error\n"
+    "  --quiet          no progress on standard error (warnings still show)\n"
+    "  --no-warnings    no warnings about parts of the program without effect\n"
     "  -f FILE          read PROGRAM from FILE\n"
     "\n"
     "example (a video through ffmpeg and back):\n"
@@ -91,7 +97,9 @@ constexpr const char* kCheckHelp =
     "the first statement that fails, the engine's message and the column where the\n"
     "problem was found; and the parts that have no effect (names that cannot be\n"
     "assigned, text after the last ';', an expression cut at a space, a line break\n"
-    "before a name). Exit 0 when the program runs, 1 when it does not.\n"
+    "before a name), each with its fix; under an error, hints on what to write\n"
+    "instead where the text makes them certain. Exit 0 when the program runs\n"
+    "(with a warning when an output channel is never assigned), 1 when it does not.\n"
     "\n"
     "options:\n"
     "  --listing   show each statement's compiled postfix program\n"
@@ -115,34 +123,45 @@ constexpr const char* kTestHelp =
     "  vexlor test 'rd=rs;gd=gs*0.5;bd=sin(bs*pi);'\n";
 
 constexpr const char* kPixelHelp =
-    "usage: vexlor pixel [--rgb R,G,B] [--frame N] PROGRAM\n"
+    "usage: vexlor pixel [--rgb R,G,B | --bytes R,G,B] [--frame N] [--packed]\n"
+    "                    [--clamp] PROGRAM\n"
     "\n"
     "Runs PROGRAM once on the given channel values (default 0.5,0.5,0.5) and frame\n"
-    "(default 0) and prints \"rd gd bd\". Exit 1 when the program does not run.\n"
+    "(default 0) and prints \"rd gd bd\". With --packed or --clamp a second line\n"
+    "gives the packed destination pixel 0xXXRRGGBB as the filter writes it. Exit 1\n"
+    "when the program does not run.\n"
     "\n"
     "options:\n"
-    "  --rgb R,G,B   source channels rs, gs, bs\n"
+    "  --rgb R,G,B   source channels rs, gs, bs (0 to 255/256; above 1 warns)\n"
+    "  --bytes R,G,B source channels as bytes 0..255 (each divided by 256)\n"
     "  --frame N     frame number fr\n"
+    "  --packed      also print the packed destination pixel\n"
+    "  --clamp       pack with each channel limited to 0..255 (implies --packed)\n"
+    "  --no-warnings no warning about --rgb values above 1\n"
     "  -f FILE       read PROGRAM from FILE (- for standard input)\n"
     "\n"
-    "example:\n"
-    "  vexlor pixel --rgb 0.5,0.25,0.125 'rd=gs;gd=rs;bd=bs*2;'\n";
+    "examples:\n"
+    "  vexlor pixel --rgb 0.5,0.25,0.125 'rd=gs;gd=rs;bd=bs*2;'\n"
+    "  vexlor pixel --bytes 200,100,50 --packed 'rd=rs*1.5;gd=gs;bd=bs;'\n";
 
 constexpr OptionSpec kHelpOption{"--help", ""};
 constexpr OptionSpec kFileOption{"-f", "FILE"};
 constexpr OptionSpec kApplyOptions[] = {
     kHelpOption,        kFileOption,         {"--clamp", ""}, {"--frame", "N"},
-    {"--threads", "N"}, {"--reference", ""}, {"--quiet", ""},
+    {"--threads", "N"}, {"--reference", ""}, {"--quiet", ""}, {"--png-level", "N"},
+    {"--no-warnings", ""},
 };
 constexpr OptionSpec kStreamOptions[] = {
     kHelpOption,         kFileOption,      {"--size", "WxH"},  {"--clamp", ""},
     {"--start-frame", "N"}, {"--frames", "K"}, {"--threads", "N"}, {"--reference", ""},
-    {"--quiet", ""},
+    {"--quiet", ""},        {"-s", "WxH"},     {"--no-warnings", ""},
 };
 constexpr OptionSpec kCheckOptions[] = {kHelpOption, kFileOption, {"--listing", ""}};
 constexpr OptionSpec kTestOptions[] = {kHelpOption, kFileOption};
-constexpr OptionSpec kPixelOptions[] = {kHelpOption, kFileOption, {"--rgb", "R,G,B"},
-                                        {"--frame", "N"}};
+constexpr OptionSpec kPixelOptions[] = {
+    kHelpOption,         kFileOption,   {"--rgb", "R,G,B"}, {"--bytes", "R,G,B"},
+    {"--frame", "N"},    {"--clamp", ""}, {"--packed", ""},   {"--no-warnings", ""},
+};
 
 const Command kCommands[] = {
     {"apply", "filter a PNG or PPM picture into a new picture", kApplyHelp, kApplyOptions,

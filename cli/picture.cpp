@@ -116,9 +116,10 @@ Picture ReadPicture(const std::string& path) {
   return DecodePicture(ReadWholeFile(path, kMaxPictureFileBytes, "picture"), path);
 }
 
-void WritePicture(const std::string& path, const Picture& picture) {
-  std::vector<uint8_t> bytes =
-      FormatForName(path) == PictureFormat::Png ? EncodePng(picture) : EncodePpm(picture);
+void WritePicture(const std::string& path, const Picture& picture, int pngLevel) {
+  std::vector<uint8_t> bytes = FormatForName(path) == PictureFormat::Png
+                                   ? EncodePng(picture, pngLevel)
+                                   : EncodePpm(picture);
   WriteFileAtomically(path, bytes);
 }
 

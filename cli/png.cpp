@@ -5,6 +5,7 @@
 // libpng reports errors by longjmp, so the functions that call setjmp hold no
 // objects with destructors: everything they fill is owned by their callers.
 #include <png.h>
+#include <zlib.h>
 
 #include <csetjmp>
 #include <cstring>
@@ -118,8 +119,27 @@ bool ReadRgb(PngContext& ctx, Picture& picture, std::vector<uint8_t>& rgb,
   return ok;
 }
 
+// Sets the row filters and zlib parameters of a compression level (see
+// kPngFastestLevel). Chosen by measurement on 2560x1600 photographs: libpng's
+// default (every filter tried on each row, zlib level 6) took 1.5 to 2.1 s a
+// picture; run-length deflate after the sub or up filter takes 0.1 to 0.2 s
+// and gives files of about the same size, where zlib's level 1 with the same
+// filters is slower and larger.
+void SetCompression(png_structp png, int level) {
+  if (level <= 0) {
+    png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_FILTER_NONE);
+    png_set_compression_level(png, 0);
+  } else if (level == kPngFastestLevel) {
+    png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_FILTER_SUB | PNG_FILTER_UP);
+    png_set_compression_strategy(png, Z_RLE);
+    png_set_compression_level(png, 1);
+  } else {
+    png_set_compression_level(png, level > kPngMaxLevel ? kPngMaxLevel : level);
+  }
+}
+
 // Encodes picture into ctx.output; row is scratch space for one line.
-bool WriteRgb(PngContext& ctx, const Picture& picture, std::vector<uint8_t>& row) {
+bool WriteRgb(PngContext& ctx, const Picture& picture, int level, std::vector<uint8_t>& row) {
   png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &ctx, OnError, OnWarning);
   png_infop info = png ? png_create_info_struct(png) : nullptr;
   if (!info) {
@@ -131,6 +151,7 @@ bool WriteRgb(PngContext& ctx, const Picture& picture, std::vector<uint8_t>& row
     return false;
   }
   png_set_write_fn(png, &ctx, WriteBytes, FlushBytes);
+  SetCompression(png, level);
   png_set_IHDR(png, info, static_cast<uint32_t>(picture.width),
                static_cast<uint32_t>(picture.height), 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
                PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
@@ -164,12 +185,13 @@ Picture DecodePng(std::span<const uint8_t> bytes, const std::string& name) {
   return picture;
 }
 
-std::vector<uint8_t> EncodePng(const Picture& picture) {
+std::vector<uint8_t> EncodePng(const Picture& picture, int level) {
   std::vector<uint8_t> out;
   std::vector<uint8_t> row(size_t(picture.width) * 3);
   PngContext ctx;
   ctx.output = &out;
-  if (!WriteRgb(ctx, picture, row)) FailData(std::string("cannot encode PNG: ") + ctx.problem);
+  if (!WriteRgb(ctx, picture, level, row))
+    FailData(std::string("cannot encode PNG: ") + ctx.problem);
   return out;
 }
 

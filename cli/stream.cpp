@@ -11,6 +11,7 @@
 #include "cli/filter.h"
 #include "cli/picture.h"
 #include "cli/progress.h"
+#include "cli/warnings.h"
 
 namespace vexlor::cli {
 
@@ -68,14 +69,15 @@ int RunStream(Args& args) {
     FailUsage("-f -: stream reads its frames from standard input, not the program");
   std::string program = TakeProgram(args);
   ExpectPositional(args, 0, "one PROGRAM");
-  const std::string* sizeText = args.Value("--size");
-  if (!sizeText) FailUsage("stream needs --size WIDTHxHEIGHT");
+  const std::string* sizeText = args.Value("--size", "-s");
+  if (!sizeText) FailUsage("stream needs --size WIDTHxHEIGHT (or -s WIDTHxHEIGHT)");
   FrameSize size = ParseSize(*sizeText);
   int32_t start = Int32Option(args, "--start-frame", 0);
   int64_t limit = CountOption(args, "--frames", INT64_MAX, INT64_MAX);
   RunOptions run = RunOptionsFrom(args);
   FilterSettings settings = MakeSettings(program, args.Has("--clamp"));
   CheckProgramRuns(program);
+  PrintWarnings(args, ProgramWarnings(program));
   CheckNotTerminal(STDIN_FILENO, "standard input");
   CheckNotTerminal(STDOUT_FILENO, "standard output");
   // A reader that goes away is reported as a write error, not a signal.

@@ -73,7 +73,7 @@ RunResult ApplyTo(const ScratchDir& dir, const std::string& name, const std::str
                   int memoryMiB) {
   WriteFile(dir.File(name), bytes);
   WriteFile(dir.File("out.png"), "keep me");
-  RunResult r = RunShell(MemoryLimit(memoryMiB) + "exec \"$VEXLOR\" apply 'rd=rs;' " +
+  RunResult r = RunShell(MemoryLimit(memoryMiB) + "exec \"$VEXLOR\" apply 'rd=rs;gd=gs;bd=bs;' " +
                          ShellQuote(dir.File(name)) + " " + ShellQuote(dir.File("out.png")));
   EXPECT_EQ(ReadFile(dir.File("out.png")), "keep me") << name;
   return r;
@@ -124,7 +124,7 @@ TEST(HostileInputTest, StreamSizesThatOverflowAreUsageErrors) {
 }
 
 TEST(HostileInputTest, StreamEndingInsideItsFirstFrameWritesNothing) {
-  RunResult r = RunVexlor({"stream", "--size", "2x2", "rd=1;"}, "12345");
+  RunResult r = RunVexlor({"stream", "--size", "2x2", "rd=1;gd=1;bd=1;"}, "12345");
   ExpectRefused(r, 1, "standard input ends inside frame 1 (5 of its 16 bytes) after 0 complete "
                       "frames");
   EXPECT_EQ(r.out, "");
@@ -132,7 +132,7 @@ TEST(HostileInputTest, StreamEndingInsideItsFirstFrameWritesNothing) {
 
 TEST(HostileInputTest, StreamToAFullDeviceIsAWriteError) {
   RunResult r = RunShell(
-      "printf 0123456789abcdef | \"$VEXLOR\" stream --size 2x2 'rd=1;' >/dev/full");
+      "printf 0123456789abcdef | \"$VEXLOR\" stream --size 2x2 'rd=1;gd=1;bd=1;' >/dev/full");
   ExpectRefused(r, 1, "standard output: cannot write: No space left on device");
 }
 
@@ -210,8 +210,9 @@ TEST(HostileInputTest, EndlessOrHugeInputsAreCutOffAtTheirLimit) {
   ScratchDir dir;
   WriteFile(dir.File("huge.png"), "\x89PNG");
   std::filesystem::resize_file(dir.File("huge.png"), (uint64_t{5} << 30));
-  ExpectRefused(RunVexlor({"apply", "rd=1;", dir.File("huge.png"), dir.File("out.png")}), 1,
-                "huge.png: more than 4294967296 bytes, too large for a picture");
+  ExpectRefused(
+      RunVexlor({"apply", "rd=1;gd=1;bd=1;", dir.File("huge.png"), dir.File("out.png")}), 1,
+      "huge.png: more than 4294967296 bytes, too large for a picture");
 }
 
 // ---- Outputs that cannot be written -----------------------------------------------
@@ -227,7 +228,7 @@ TEST(HostileInputTest, AnUnwritableDirectoryGetsNoFile) {
                                                      std::filesystem::perms::owner_exec);
     target = dir.File("ro/out.png");
   }
-  ExpectRefused(RunVexlor({"apply", "rd=1;", dir.File("in.ppm"), target}), 1,
+  ExpectRefused(RunVexlor({"apply", "rd=1;gd=1;bd=1;", dir.File("in.ppm"), target}), 1,
                 "out.png: cannot create a file beside it");
   EXPECT_FALSE(std::filesystem::exists(target));
 }

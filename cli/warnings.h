@@ -1,0 +1,25 @@
+// Warnings about a program that runs but does not do what it seems to say:
+// the parts that check finds without effect, and the output channels that no
+// statement assigns. apply and stream print them before their work starts;
+// the editor shows the same lines.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "cli/args.h"
+
+namespace vexlor::cli {
+
+// One line per warning, without the "vexlor: warning: " prefix, e.g.
+// "statement 2: assigns nothing: ...; fix: ...". The parts with the same fix
+// in several statements make one line that names them all. Empty for a
+// program with nothing to warn about.
+std::vector<std::string> ProgramWarnings(std::string_view program);
+
+// Prints each line to standard error as "vexlor: warning: LINE", unless the
+// command line has --no-warnings.
+void PrintWarnings(const Args& args, const std::vector<std::string>& lines);
+
+}  // namespace vexlor::cli
