@@ -30,8 +30,11 @@ PictureFormat FormatForName(const std::string& path);
 Picture DecodePicture(std::span<const uint8_t> bytes, const std::string& name);
 Picture DecodePng(std::span<const uint8_t> bytes, const std::string& name);
 Picture DecodePpm(std::span<const uint8_t> bytes, const std::string& name);
-// Encoders write 8-bit RGB; the pixels' top byte is dropped.
-std::vector<uint8_t> EncodePng(const Picture& picture);
+// Encoders write 8-bit RGB; the pixels' top byte is dropped. A fast PNG holds
+// the same pixels uncompressed, for a preview that must come quickly.
+enum class PngCompression { Small, Fast };
+std::vector<uint8_t> EncodePng(const Picture& picture,
+                               PngCompression compression = PngCompression::Small);
 std::vector<uint8_t> EncodePpm(const Picture& picture);
 
 Picture ReadPicture(const std::string& path);

@@ -119,7 +119,8 @@ bool ReadRgb(PngContext& ctx, Picture& picture, std::vector<uint8_t>& rgb,
 }
 
 // Encodes picture into ctx.output; row is scratch space for one line.
-bool WriteRgb(PngContext& ctx, const Picture& picture, std::vector<uint8_t>& row) {
+bool WriteRgb(PngContext& ctx, const Picture& picture, std::vector<uint8_t>& row,
+              PngCompression compression) {
   png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &ctx, OnError, OnWarning);
   png_infop info = png ? png_create_info_struct(png) : nullptr;
   if (!info) {
@@ -131,6 +132,10 @@ bool WriteRgb(PngContext& ctx, const Picture& picture, std::vector<uint8_t>& row
     return false;
   }
   png_set_write_fn(png, &ctx, WriteBytes, FlushBytes);
+  if (compression == PngCompression::Fast) {
+    png_set_compression_level(png, 0);
+    png_set_filter(png, 0, PNG_FILTER_NONE);
+  }
   png_set_IHDR(png, info, static_cast<uint32_t>(picture.width),
                static_cast<uint32_t>(picture.height), 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
                PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
@@ -164,12 +169,12 @@ Picture DecodePng(std::span<const uint8_t> bytes, const std::string& name) {
   return picture;
 }
 
-std::vector<uint8_t> EncodePng(const Picture& picture) {
+std::vector<uint8_t> EncodePng(const Picture& picture, PngCompression compression) {
   std::vector<uint8_t> out;
   std::vector<uint8_t> row(size_t(picture.width) * 3);
   PngContext ctx;
   ctx.output = &out;
-  if (!WriteRgb(ctx, picture, row)) FailData(std::string("cannot encode PNG: ") + ctx.problem);
+  if (!WriteRgb(ctx, picture, row, compression)) FailData(std::string("cannot encode PNG: ") + ctx.problem);
   return out;
 }
 
