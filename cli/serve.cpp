@@ -46,6 +46,7 @@ void EngineQueue::Release() {
 bool EngineQueue::Render(const std::function<void()>& job) {
   std::unique_lock<std::mutex> lock(mutex_);
   uint64_t ticket = ++newestRender_;
+  free_.notify_all();  // an older render still waiting can give up now
   free_.wait(lock, [&] { return !busy_ || ticket != newestRender_; });
   if (ticket != newestRender_) return false;
   Acquire(lock);

@@ -1,6 +1,7 @@
 // vexlor serve's command: options, the address line, and serving until
 // SIGINT or SIGTERM, which a thread of its own waits for so that the server
 // stops between requests and the process exits cleanly.
+#include <arpa/inet.h>
 #include <pthread.h>
 #include <signal.h>
 #include <unistd.h>
@@ -20,8 +21,14 @@ namespace {
 
 constexpr const char* kCopyProgram = "rd=rs;gd=gs;bd=bs;";
 
+// Whether an address to listen on is this machine's own: 127.0.0.0/8, ::1
+// or localhost.
 bool IsLoopback(const std::string& host) {
-  return host == "127.0.0.1" || host == "::1" || host == "localhost";
+  in_addr v4;
+  in6_addr v6;
+  if (::inet_pton(AF_INET, host.c_str(), &v4) == 1) return (ntohl(v4.s_addr) >> 24) == 127;
+  if (::inet_pton(AF_INET6, host.c_str(), &v6) == 1) return IN6_IS_ADDR_LOOPBACK(&v6);
+  return host == "localhost";
 }
 
 // The program the page starts with: -f FILE's (which Save writes back), the

@@ -13,7 +13,12 @@ vexlor_need() {
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
 }
 
-VEXLOR_CORE_PACKAGES=(cmake make g++ libgtest-dev libbenchmark-dev libpng-dev pkg-config python3)
+VEXLOR_CORE_PACKAGES=(cmake make g++ libgtest-dev libbenchmark-dev libpng-dev pkg-config python3
+                      libcpp-httplib-dev nlohmann-json3-dev)
+
+# The browser test of vexlor serve's page: Chromium, node (with npm) for playwright-core,
+# and ffmpeg for its test video.
+VEXLOR_BROWSER_PACKAGES=(chromium nodejs ffmpeg)
 
 # The fuzz targets: clang with libFuzzer and the sanitizer runtimes.
 VEXLOR_FUZZ_PACKAGES=(clang-14 libclang-rt-14-dev)

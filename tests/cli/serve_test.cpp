@@ -245,9 +245,11 @@ TEST(EngineQueueTest, AWaitingRenderGivesWayToANewerOne) {
   auto older = std::async(std::launch::async, [&] { return queue.Render([&] { ran.push_back(1); }); });
   std::this_thread::sleep_for(std::chrono::milliseconds(50));
   auto newer = std::async(std::launch::async, [&] { return queue.Render([&] { ran.push_back(2); }); });
-  std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  release.set_value();
+  // The older one gives up as soon as the newer one comes, while the engine
+  // is still busy.
+  ASSERT_EQ(older.wait_for(std::chrono::seconds(10)), std::future_status::ready);
   EXPECT_FALSE(older.get());
+  release.set_value();
   EXPECT_TRUE(newer.get());
   busy.join();
   EXPECT_EQ(ran, std::vector<int>{2});
