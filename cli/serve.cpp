@@ -8,7 +8,10 @@
 #include <httplib.h>
 
 #include <atomic>
+#include <cctype>
+#include <cerrno>
 #include <chrono>
+#include <cstdlib>
 #include <cstdio>
 #include <nlohmann/json.hpp>
 #include <optional>
@@ -86,6 +89,7 @@ std::string Dump(const json& value) {
   return value.dump(-1, ' ', false, json::error_handler_t::replace);
 }
 
+// Answers with a JSON body; errors as {"error": message}.
 void SendJson(httplib::Response& res, int status, const json& value) {
   res.status = status;
   res.set_content(Dump(value), "application/json");
@@ -207,6 +211,7 @@ struct EditRequest {
   int64_t frame = 0;
 };
 
+// The body as a JSON object.
 json ParseBody(const httplib::Request& req) {
   if (req.body.size() > kMaxRequestBody)
     throw HttpError{413, "request body over " + std::to_string(kMaxRequestBody) + " bytes"};
@@ -263,6 +268,7 @@ bool IsAddressLiteral(std::string name) {
   return ::inet_pton(AF_INET, name.c_str(), buf) == 1;
 }
 
+// Equality of host names, which ignore case.
 bool SameText(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
   for (size_t i = 0; i < a.size(); ++i)
@@ -343,6 +349,7 @@ struct EditorServer::Impl {
   // only one.
   int64_t FrameIndex(int64_t n) const { return source->video() ? n : 0; }
 
+  // The frame at index, decoded once for all the requests that want it.
   std::shared_ptr<const Picture> SourceFrame(int64_t index) {
     std::lock_guard<std::mutex> lock(frameMutex);
     if (index != cachedIndex || !cachedFrame) {
@@ -353,6 +360,7 @@ struct EditorServer::Impl {
     return cachedFrame;
   }
 
+  // The frame at index as a PNG, encoded once.
   std::shared_ptr<const std::vector<uint8_t>> SourcePng(int64_t index) {
     std::shared_ptr<const Picture> frame = SourceFrame(index);
     std::lock_guard<std::mutex> lock(frameMutex);
@@ -420,6 +428,7 @@ struct EditorServer::Impl {
     };
   }
 
+  // GET /: the page, which may load nothing but from this server.
   void Page(const httplib::Request&, httplib::Response& res) {
     res.set_header("Content-Security-Policy",
                    "default-src 'none'; img-src 'self' blob:; style-src 'unsafe-inline'; "
@@ -430,6 +439,7 @@ struct EditorServer::Impl {
                     "text/html; charset=utf-8");
   }
 
+  // GET /api/info: what is edited, and the settings the page starts with.
   void Info(const httplib::Request&, httplib::Response& res) {
     std::lock_guard<std::mutex> lock(programMutex);
     SendJson(res, 200,
@@ -460,6 +470,7 @@ struct EditorServer::Impl {
     return v;
   }
 
+  // GET /api/source: the source frame.
   void Source(const httplib::Request& req, httplib::Response& res) {
     std::shared_ptr<const std::vector<uint8_t>> png = SourcePng(FrameIndex(FrameParam(req)));
     res.set_content(reinterpret_cast<const char*>(png->data()), png->size(), "image/png");
@@ -473,6 +484,8 @@ struct EditorServer::Impl {
     return report;
   }
 
+  // POST /api/render: the frame as apply filters it, or why the program
+  // does not run.
   void Render(const httplib::Request& req, httplib::Response& res) {
     EditRequest edit = ParseEdit(ParseBody(req), {"program", "clamp", "frame"}, source->count());
     FilterSettings settings = MakeSettings(edit.program, edit.clamp);
@@ -507,6 +520,7 @@ struct EditorServer::Impl {
     res.set_content(reinterpret_cast<const char*>(png.data()), png.size(), "image/png");
   }
 
+  // POST /api/check: check's report, the test message and the lines to copy.
   void Check(const httplib::Request& req, httplib::Response& res) {
     EditRequest edit = ParseEdit(ParseBody(req), {"program", "clamp", "frame"}, source->count());
     FilterSettings settings = MakeSettings(edit.program, edit.clamp);
@@ -522,6 +536,7 @@ struct EditorServer::Impl {
     SendJson(res, 200, body);
   }
 
+  // POST /api/save: the program into -f FILE, whole or not at all.
   void Save(const httplib::Request& req, httplib::Response& res) {
     EditRequest edit = ParseEdit(ParseBody(req), {"program"}, source->count());
     if (options.programFile.empty())
@@ -535,6 +550,7 @@ struct EditorServer::Impl {
     SendJson(res, 200, {{"saved", true}, {"file", options.programFile}});
   }
 
+  // Sets the limits, the screening and the routes up.
   void Install() {
     http.set_payload_max_length(kMaxRequestBody);
     // An idle browser connection holds a worker, and a stop waits for it.

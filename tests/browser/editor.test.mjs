@@ -113,6 +113,15 @@ async function waitForRender(page, program, { clamp = false, frame = 0 } = {}) {
 
 async function openPage(url) {
   const page = await context.newPage();
+  // Records the edit number of every picture the page shows.
+  await page.addInitScript(() => {
+    window.shownEdits = [];
+    new MutationObserver((changes) => {
+      for (const c of changes)
+        if (c.target.id === "filtered" && c.attributeName === "data-edit")
+          window.shownEdits.push(Number(c.target.dataset.edit));
+    }).observe(document, { subtree: true, attributes: true, attributeFilter: ["data-edit"] });
+  });
   await page.goto(url);
   await page.waitForSelector("#filtered[data-edit]");
   return page;
@@ -166,6 +175,10 @@ test("the filtered picture follows the typed program with apply's pixels", async
   await waitForRender(page, last);
   await page.waitForTimeout(400);
   assert.equal(await page.locator("#filtered").getAttribute("data-program"), last);
+  // Every picture shown was for a newer edit than the one before it.
+  const shown = await page.evaluate(() => window.shownEdits);
+  assert.ok(shown.length >= 2, `pictures shown: ${shown}`);
+  for (let i = 1; i < shown.length; ++i) assert.ok(shown[i] > shown[i - 1], `order shown: ${shown}`);
   assertSamePixels(await shownPixels(page), applied(last), last);
 
   // Ctrl-S writes the program back to the file.
