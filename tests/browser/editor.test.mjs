@@ -214,7 +214,11 @@ test("a cut expression and a failing statement are marked in the editor", async 
   assert.ok(check.stdout.includes(`error at column 7: ${said}\n`), check.stdout);
   assert.equal(await page.locator("#verdict").getAttribute("data-runs"), "false");
   await page.waitForSelector("#filtered-pane.failed");
-  await page.close();
+
+  // The edits are unsaved: leaving the page asks first.
+  const asked = new Promise((resolve) => page.once("dialog", (d) => { resolve(d.type()); d.accept(); }));
+  await page.close({ runBeforeUnload: true });
+  assert.equal(await asked, "beforeunload");
 });
 
 test("the clamp box limits the channels as apply --clamp does", async () => {
@@ -228,6 +232,12 @@ test("the clamp box limits the channels as apply --clamp does", async () => {
   await waitForRender(page, program, { clamp: true, frame: 40 });
   assertSamePixels(await shownPixels(page), applied(program, { clamp: true, frame: 40 }), "with clamp");
   assert.match(await page.locator("#apply-command").textContent(), /^vexlor apply --clamp --frame 40 /);
+
+  // 1:1 shows one picture pixel per screen pixel.
+  await page.locator("#zoom-actual").click();
+  const size = await page.locator("#filtered").evaluate((img) => [img.getBoundingClientRect().width * devicePixelRatio,
+                                                                  img.naturalWidth]);
+  assert.equal(size[0], size[1]);
   await page.close();
 });
 
