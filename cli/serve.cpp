@@ -5,6 +5,7 @@
 #include "cli/serve.h"
 
 #include <arpa/inet.h>
+#include <sys/socket.h>
 #include <httplib.h>
 
 #include <atomic>
@@ -553,6 +554,12 @@ struct EditorServer::Impl {
   // Sets the limits, the screening and the routes up.
   void Install() {
     http.set_payload_max_length(kMaxRequestBody);
+    // The library's default adds SO_REUSEPORT, with which a second server
+    // binds the same port and takes part of the first one's requests.
+    http.set_socket_options([](socket_t sock) {
+      int yes = 1;
+      ::setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    });
     // An idle browser connection holds a worker, and a stop waits for it.
     http.set_keep_alive_timeout(2);
     http.set_pre_routing_handler(

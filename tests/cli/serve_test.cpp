@@ -219,6 +219,14 @@ TEST_F(ServeTest, BadRequestsGetAReasonAndTheServerGoesOn) {
   }
 }
 
+TEST_F(ServeTest, ASecondServerCannotTakeTheSamePort) {
+  ServeOptions options;
+  options.input = dir.File("in.png");
+  options.port = port;
+  EditorServer second(options, OpenFrameSource(options.input));
+  EXPECT_THROW(second.Bind(), Failure);
+}
+
 TEST_F(ServeTest, SaveWritesTheProgramBackWhole) {
   std::string file = dir.File("effect.vx");
   test::WriteFile(file, "rd=1;\n");
