@@ -272,7 +272,7 @@ TEST(ServeCommandTest, PrintsItsAddressAndStopsCleanlyOnASignal) {
     test::RunResult r = RunShell(
         // Job control, so that the background server does not ignore SIGINT.
         "set -m\ncd " + test::ShellQuote(dir.path) +
-        "\n\"$VEXLOR\" serve --clamp in.png >out.txt 2>err.txt & pid=$!\n"
+        "\nrm -f out.txt\n\"$VEXLOR\" serve --clamp in.png >out.txt 2>err.txt & pid=$!\n"
         "for i in $(seq 100); do [ -s out.txt ] && break; sleep 0.05; done\n"
         "kill -" + std::string(signal) + " $pid; wait $pid; echo \"status $?\"; cat out.txt err.txt");
     EXPECT_TRUE(r.out.starts_with("status 0\n")) << r.out;
