@@ -144,6 +144,28 @@ constexpr const char* kPixelHelp =
     "  vexlor pixel --rgb 0.5,0.25,0.125 'rd=gs;gd=rs;bd=bs*2;'\n"
     "  vexlor pixel --bytes 200,100,50 --packed 'rd=rs*1.5;gd=gs;bd=bs;'\n";
 
+constexpr const char* kServeHelp =
+    "usage: vexlor serve [OPTIONS] [PROGRAM] INPUT\n"
+    "       vexlor serve [OPTIONS] -f FILE INPUT\n"
+    "\n"
+    "Opens a live editor in the browser: prints the address to open, then serves\n"
+    "until Ctrl-C. The page shows INPUT (a PNG or PPM picture) and the picture the\n"
+    "program makes of it, as the program is typed, with what 'check' says, the\n"
+    "test message, the apply command line and the plug-in's script line. With\n"
+    "-f FILE, Save (Ctrl-S) writes the program back to FILE. The server listens on\n"
+    "127.0.0.1 only, unless --host names another address.\n"
+    "\n"
+    "options:\n"
+    "  --port N     port to listen on (default 0: a free one)\n"
+    "  --host ADDR  address to listen on (default 127.0.0.1; others get a warning)\n"
+    "  --clamp      start with \"Verify 0-1 limits\" checked\n"
+    "  --frame N    start at frame N (fr)\n"
+    "  -f FILE      edit the program in FILE (Save writes it back)\n"
+    "\n"
+    "examples:\n"
+    "  vexlor serve photo.png\n"
+    "  vexlor serve -f effect.txt --clamp photo.png\n";
+
 constexpr OptionSpec kHelpOption{"--help", ""};
 constexpr OptionSpec kFileOption{"-f", "FILE"};
 constexpr OptionSpec kApplyOptions[] = {
@@ -157,6 +179,8 @@ constexpr OptionSpec kStreamOptions[] = {
     {"--quiet", ""},        {"-s", "WxH"},     {"--no-warnings", ""},
 };
 constexpr OptionSpec kCheckOptions[] = {kHelpOption, kFileOption, {"--listing", ""}};
+constexpr OptionSpec kServeOptions[] = {kHelpOption,     kFileOption,       {"--port", "N"},
+                                        {"--host", "ADDR"}, {"--clamp", ""}, {"--frame", "N"}};
 constexpr OptionSpec kTestOptions[] = {kHelpOption, kFileOption};
 constexpr OptionSpec kPixelOptions[] = {
     kHelpOption,         kFileOption,   {"--rgb", "R,G,B"}, {"--bytes", "R,G,B"},
@@ -170,6 +194,8 @@ const Command kCommands[] = {
      kStreamOptions, RunStream},
     {"check", "explain a program: what each statement does, where it fails", kCheckHelp,
      kCheckOptions, RunCheck},
+    {"serve", "edit a program in the browser, the picture following as you type", kServeHelp,
+     kServeOptions, RunServe},
     {"test", "print the configuration dialog's test message for a program", kTestHelp,
      kTestOptions, RunTest},
     {"pixel", "run a program on one pixel and print rd gd bd", kPixelHelp, kPixelOptions,

@@ -35,6 +35,7 @@ Picture DecodePpm(std::span<const uint8_t> bytes, const std::string& name);
 // neighbour: on photographs about as small as level 6, ten times faster),
 // 2 to 9 are zlib's levels on rows filtered as libpng chooses, slower and
 // smaller as they rise.
+inline constexpr int kPngStoredLevel = 0;
 inline constexpr int kPngFastestLevel = 1;
 inline constexpr int kPngMaxLevel = 9;
 inline constexpr int kPngDefaultLevel = kPngFastestLevel;

@@ -15,13 +15,6 @@ inline FilterSettings& SettingsOf(const FilterActivation* fa) {
   return *static_cast<FilterSettings*>(fa->filter_data);
 }
 
-
-// The host's escaping of a string literal: a backslash before '"' and '\',
-// and \xhh for every byte that is not printable ASCII.
-std::string ScriptEscape(std::string_view text);
-// The whole script line of a record: Config("<escaped text>", <0 or 1>).
-std::string ScriptLine(const FilterSettings& settings);
-
 // The script functions behind "Config": "0si" sets text and option, "0s" the
 // text alone.
 extern const ScriptFunctionDef kScriptFunctions[];

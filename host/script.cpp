@@ -1,5 +1,5 @@
-// The filter-list summary, the script line the host saves, and the script
-// function "Config" that reads such a line back.
+// The filter-list summary, the script line the host saves (written by
+// ScriptLine), and the script function "Config" that reads such a line back.
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -10,30 +10,6 @@ namespace vexlor {
 
 // The summary shows at most this many characters of the program.
 constexpr size_t kSummaryLength = 128;
-
-std::string ScriptEscape(std::string_view text) {
-  static const char kHex[] = "0123456789abcdef";
-  std::string out;
-  out.reserve(text.size() + 8);
-  for (unsigned char c : text) {
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += static_cast<char>(c);
-    } else if (c < 0x20 || c >= 0x7F) {
-      out += "\\x";
-      out += kHex[c >> 4];
-      out += kHex[c & 15];
-    } else {
-      out += static_cast<char>(c);
-    }
-  }
-  return out;
-}
-
-std::string ScriptLine(const FilterSettings& settings) {
-  return "Config(\"" + ScriptEscape(SettingsText(settings)) + "\", " +
-         (settings.clamp ? "1" : "0") + ")";
-}
 
 // The host gives no length: the summary is at most 132 characters and the
 // host's buffer holds more.

@@ -28,6 +28,13 @@ std::string_view SettingsText(const FilterSettings& settings);
 // Replaces the program text, cut to its first 2047 characters.
 void SetSettingsText(FilterSettings& settings, std::string_view text);
 
+// The host's escaping of a string literal: a backslash before '"' and '\',
+// and \xhh for every byte that is not printable ASCII.
+std::string ScriptEscape(std::string_view text);
+// The whole script line the host saves for a record:
+// Config("<escaped text>", <0 or 1>).
+std::string ScriptLine(const FilterSettings& settings);
+
 // ---- Statement runner -----------------------------------------------------
 
 // Names longer than this are never registered: such a statement still runs,

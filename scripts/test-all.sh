@@ -2,7 +2,7 @@
 # Installs what is missing, builds every configuration and runs every test.
 # Each stage's line "== NAME" is followed by "== NAME: N s" when it is done.
 # VEXLOR_STAGES="setup release" runs only the stages named (default all):
-# setup packages release asan win32 digests fuzz; the later ones expect what
+# setup packages release browser asan win32 digests fuzz; the later ones expect what
 # the packages stage installs.
 # When wine for 32-bit programs cannot be installed, the Windows module is
 # still built, the tests that need wine are skipped and the last line says
@@ -11,7 +11,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/setup.sh
 
-stages=(setup packages release asan win32 digests fuzz)
+stages=(setup packages release browser asan win32 digests fuzz)
 jobs=$(nproc)
 times=()
 
@@ -37,6 +37,12 @@ native() {
 }
 stage_release() { native release; }
 stage_asan() { native asan; }
+
+# The editor's page in Debian's Chromium, driven by playwright-core, against
+# the release build.
+stage_browser() {
+  bash tests/browser/run.sh build/release/cli/vexlor
+}
 
 # The plug-in module and its test programs, and under wine their tests, the
 # dialog tests on a virtual display.

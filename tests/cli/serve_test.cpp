@@ -1,0 +1,291 @@
+// vexlor serve's API, through a real server on a free loopback port: renders
+// are apply's pixels, checks are check's report, and every bad request gets a
+// 4xx with a JSON reason while the server goes on serving.
+#include <gtest/gtest.h>
+#include <httplib.h>
+
+#include <chrono>
+#include <future>
+#include <nlohmann/json.hpp>
+#include <thread>
+
+#include "cli/serve.h"
+#include "cli_test_util.h"
+
+namespace vexlor::cli {
+namespace {
+
+using nlohmann::json;
+using test::RunShell;
+using test::RunVexlor;
+using test::ScratchDir;
+
+constexpr int32_t kWidth = 61, kHeight = 37;
+
+// A server on a noise picture (written to in.png for apply), in a thread.
+class ServeTest : public ::testing::Test {
+ protected:
+  void Start(const std::string& programFile = "") {
+    WritePicture(dir.File("in.png"), test::NoisePicture(kWidth, kHeight, 7));
+    ServeOptions options;
+    options.input = dir.File("in.png");
+    options.programFile = programFile;
+    options.program = "rd=rs;gd=gs;bd=bs;";
+    server = std::make_unique<EditorServer>(options, OpenFrameSource(options.input));
+    port = server->Bind();
+    serving = std::thread([this] { server->Serve(); });
+    client = std::make_unique<httplib::Client>("127.0.0.1", port);
+  }
+  void SetUp() override { Start(); }
+  void TearDown() override {
+    server->Stop();
+    serving.join();
+  }
+
+  void Restart(const std::string& programFile) {
+    TearDown();
+    Start(programFile);
+  }
+
+  httplib::Result Post(const std::string& path, const json& body) {
+    return client->Post(path, body.dump(), "application/json");
+  }
+
+  // apply's output for a program, top line first.
+  Picture Apply(const std::string& program, bool clamp, int32_t frame) {
+    std::vector<std::string> args = {"apply", "--quiet"};
+    if (clamp) args.push_back("--clamp");
+    args.insert(args.end(), {"--frame", std::to_string(frame), program, dir.File("in.png"),
+                             dir.File("out.png")});
+    test::RunResult r = RunVexlor(args);
+    EXPECT_EQ(r.status, 0) << r.err;
+    return ReadPicture(dir.File("out.png"));
+  }
+
+  ScratchDir dir;
+  std::unique_ptr<EditorServer> server;
+  std::thread serving;
+  std::unique_ptr<httplib::Client> client;
+  int port = 0;
+};
+
+Picture DecodeBody(const httplib::Result& res) {
+  const std::string& body = res->body;
+  return DecodePng(std::span(reinterpret_cast<const uint8_t*>(body.data()), body.size()), "reply");
+}
+
+TEST_F(ServeTest, RenderGivesApplysPixelsWithAndWithoutClampAtEveryFrame) {
+  const char* programs[] = {
+      "rd=gs;gd=rs;bd=bs*2;",
+      "rd=rs*3-1;gd=gs*gs*300;bd=bs+fr/7;",
+      "x=rand();rd=x;gd=rand();bd=rs*x;",  // rand() starts afresh in every render
+      "rd=if(rs>0.5,fr%3,0-2);gd=sin(gs*pi*fr);bd=rs|fr;",
+  };
+  for (const char* program : programs) {
+    for (bool clamp : {false, true}) {
+      for (int32_t frame : {0, 7, -3, 100}) {
+        httplib::Result res = Post("/api/render", {{"program", program}, {"clamp", clamp},
+                                                   {"frame", frame}});
+        ASSERT_TRUE(res);
+        ASSERT_EQ(res->status, 200) << res->body;
+        EXPECT_EQ(res->get_header_value("Content-Type"), "image/png");
+        Picture got = DecodeBody(res), want = Apply(program, clamp, frame);
+        ASSERT_EQ(got.width, kWidth);
+        ASSERT_EQ(got.height, kHeight);
+        EXPECT_EQ(got.pixels, want.pixels) << program << " clamp " << clamp << " frame " << frame;
+      }
+    }
+  }
+}
+
+TEST_F(ServeTest, SourceIsTheInputAndRenderRefusesAProgramThatDoesNotRun) {
+  httplib::Result src = client->Get("/api/source?frame=5");
+  ASSERT_TRUE(src);
+  ASSERT_EQ(src->status, 200);
+  EXPECT_EQ(DecodeBody(src).pixels, ReadPicture(dir.File("in.png")).pixels);
+
+  httplib::Result res = Post("/api/render", {{"program", "rd=rs;gd=(gs;bd=bs;"}});
+  ASSERT_TRUE(res);
+  EXPECT_EQ(res->status, 422);
+  json body = json::parse(res->body);
+  EXPECT_FALSE(body["runs"]);
+  EXPECT_EQ(body["error"]["statement"], 2);
+  EXPECT_EQ(body["error"]["index"], 6 + body["error"]["column"].get<int>() - 1);
+  EXPECT_TRUE(body.contains("message"));
+}
+
+TEST_F(ServeTest, CheckAgreesWithTheCommandsAndMarksWhereTheProblemIs) {
+  const char* programs[] = {
+      "rd=rs *2;gd=gs;bd=bs;", "rd=rs;gd=foo;bd=bs;", "rd=2^3^2;", "",
+      "x=1;rd=x;gd=x; bd=x;tail", "rd=\"q\\\\;gd=gs;", "r\xc3\xa9=1;rd=(1;",
+  };
+  for (const char* program : programs) {
+    for (bool clamp : {false, true}) {
+      httplib::Result res = Post("/api/check", {{"program", program}, {"clamp", clamp}});
+      ASSERT_TRUE(res);
+      ASSERT_EQ(res->status, 200) << res->body;
+      json body = json::parse(res->body);
+      test::RunResult check = RunVexlor({"check", program});
+      EXPECT_EQ(body["report"], check.out) << program;
+      EXPECT_EQ(body["runs"], check.status == 0) << program;
+      EXPECT_EQ(body["testMessage"].get<std::string>() + "\n", RunVexlor({"test", program}).out);
+      FilterSettings settings = MakeSettings(program, clamp);
+      EXPECT_EQ(body["scriptLine"], ScriptLine(settings));
+    }
+  }
+  json cut = json::parse(Post("/api/check", {{"program", "rd=rs *2;gd=gs;bd=bs;"}})->body);
+  ASSERT_EQ(cut["noEffect"].size(), 1u);
+  EXPECT_EQ(cut["noEffect"][0]["start"], 5);
+  EXPECT_EQ(cut["noEffect"][0]["end"], 8);
+  // Positions count UTF-16 units, as the page's editor does: "é" is one.
+  json fail = json::parse(Post("/api/check", {{"program", "r\xc3\xa9=1;rd=(1;"}})->body);
+  EXPECT_EQ(fail["error"]["statement"], 2);
+  EXPECT_EQ(fail["statements"][1]["start"], 5);
+}
+
+TEST_F(ServeTest, TheApplyCommandLineMakesTheRenderedPicture) {
+  const char* programs[] = {"rd=gs;gd=rs;bd=bs;", "rd=rs;gd=gs;bd=bs;it's $HOME `x`"};
+  for (const char* program : programs) {
+    json body = {{"program", program}, {"clamp", true}, {"frame", 3}};
+    std::string line = json::parse(Post("/api/check", body)->body)["applyCommand"];
+    ASSERT_TRUE(line.starts_with("vexlor apply --clamp --frame 3 ")) << line;
+    test::RunResult run = RunShell("cd " + test::ShellQuote(dir.path) + " && \"$VEXLOR\"" +
+                                   line.substr(6));
+    ASSERT_EQ(run.status, 0) << line << run.err;
+    EXPECT_EQ(ReadPicture(dir.File("in-filtered.png")).pixels,
+              DecodeBody(Post("/api/render", body)).pixels)
+        << line;
+  }
+}
+
+TEST_F(ServeTest, BadRequestsGetAReasonAndTheServerGoesOn) {
+  struct Case {
+    const char* method;
+    const char* path;
+    std::string body;
+    const char* contentType;
+    httplib::Headers headers;
+    int status;
+  };
+  std::string own = "127.0.0.1:" + std::to_string(port);
+  std::string huge = json{{"program", std::string(70000, 'a')}}.dump();
+  std::string program = [](size_t n) { return json{{"program", std::string(n, 'a')}}.dump(); }(2048);
+  const Case cases[] = {
+      {"POST", "/api/render", "{\"program\":", "application/json", {}, 400},
+      {"POST", "/api/render", "[\"rd=1;\"]", "application/json", {}, 400},
+      {"POST", "/api/render", "{\"program\":1}", "application/json", {}, 400},
+      {"POST", "/api/render", "{\"program\":\"\",\"clamp\":1}", "application/json", {}, 400},
+      {"POST", "/api/render", "{\"program\":\"\",\"frame\":\"2\"}", "application/json", {}, 400},
+      {"POST", "/api/render", "{\"program\":\"\",\"frame\":1e99}", "application/json", {}, 400},
+      {"POST", "/api/check", "{\"program\":\"\",\"colour\":1}", "application/json", {}, 400},
+      {"POST", "/api/check", "{\"program\":\"a\\u0000b\"}", "application/json", {}, 400},
+      {"POST", "/api/check", "{\"program\":\"\"}", "text/plain", {}, 415},
+      {"POST", "/api/check", huge, "application/json", {}, 413},
+      {"POST", "/api/render", program, "application/json", {}, 413},
+      {"POST", "/api/save", "{\"program\":\"rd=1;\"}", "application/json", {}, 409},
+      {"GET", "/api/info", "", "", {{"Host", "attacker.example:" + std::to_string(port)}}, 403},
+      {"GET", "/api/info", "", "", {{"Host", "127.0.0.1:1"}}, 403},
+      {"POST", "/api/check", "{\"program\":\"\"}", "application/json",
+       {{"Origin", "http://attacker.example"}}, 403},
+      {"GET", "/api/source?frame=x", "", "", {}, 400},
+      {"GET", "/etc/passwd", "", "", {}, 404},
+      {"GET", "/../in.png", "", "", {}, 404},
+      {"GET", "/api/stop", "", "", {}, 404},
+      {"DELETE", "/api/render", "", "", {}, 405},
+      {"GET", "/api/render", "", "", {}, 405},
+      {"PUT", "/", "x", "text/plain", {}, 405},
+  };
+  for (const Case& c : cases) {
+    std::string m = c.method;
+    httplib::Result res = m == "GET"    ? client->Get(c.path, c.headers)
+                          : m == "POST" ? client->Post(c.path, c.headers, c.body, c.contentType)
+                          : m == "PUT"  ? client->Put(c.path, c.headers, c.body, c.contentType)
+                                        : client->Delete(c.path, c.headers);
+    ASSERT_TRUE(res) << c.method << " " << c.path;
+    EXPECT_EQ(res->status, c.status) << c.method << " " << c.path << ": " << res->body;
+    json body = json::parse(res->body, nullptr, false);
+    EXPECT_TRUE(body.is_object() && body["error"].is_string() && !body["error"].empty())
+        << c.method << " " << c.path << ": " << res->body;
+    httplib::Result info = client->Get("/api/info");
+    ASSERT_TRUE(info);
+    EXPECT_EQ(info->status, 200);
+  }
+  // The server's own names pass.
+  for (std::string host : {own, "localhost:" + std::to_string(port)}) {
+    httplib::Result res = client->Get("/", {{"Host", host}});
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->status, 200) << host;
+    EXPECT_NE(res->body.find("<textarea"), std::string::npos);
+  }
+}
+
+TEST_F(ServeTest, ASecondServerCannotTakeTheSamePort) {
+  ServeOptions options;
+  options.input = dir.File("in.png");
+  options.port = port;
+  EditorServer second(options, OpenFrameSource(options.input));
+  EXPECT_THROW(second.Bind(), Failure);
+}
+
+TEST_F(ServeTest, SaveWritesTheProgramBackWhole) {
+  std::string file = dir.File("effect.vx");
+  test::WriteFile(file, "rd=1;\n");
+  Restart(file);
+  httplib::Result res = Post("/api/save", {{"program", "rd=gs;\ngd=rs;bd=bs;"}});
+  ASSERT_TRUE(res);
+  EXPECT_EQ(res->status, 200) << res->body;
+  EXPECT_EQ(ReadProgramFile(file), "rd=gs;\ngd=rs;bd=bs;");
+  EXPECT_EQ(json::parse(client->Get("/api/info")->body)["program"], "rd=gs;\ngd=rs;bd=bs;");
+  // A refused save leaves the file as it was.
+  EXPECT_EQ(Post("/api/save", {{"program", std::string(3000, 'a')}})->status, 413);
+  EXPECT_EQ(ReadProgramFile(file), "rd=gs;\ngd=rs;bd=bs;");
+  std::vector<std::string> names = dir.Names();
+  EXPECT_EQ(names, (std::vector<std::string>{"effect.vx", "in.png"}));
+}
+
+TEST(EngineQueueTest, AWaitingRenderGivesWayToANewerOne) {
+  EngineQueue queue;
+  std::promise<void> release;
+  std::shared_future<void> released = release.get_future().share();
+  std::thread busy([&] { queue.Run([&] { released.wait(); }); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  std::vector<int> ran;
+  auto older = std::async(std::launch::async, [&] { return queue.Render([&] { ran.push_back(1); }); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  auto newer = std::async(std::launch::async, [&] { return queue.Render([&] { ran.push_back(2); }); });
+  // The older one gives up as soon as the newer one comes, while the engine
+  // is still busy.
+  ASSERT_EQ(older.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+  EXPECT_FALSE(older.get());
+  release.set_value();
+  EXPECT_TRUE(newer.get());
+  busy.join();
+  EXPECT_EQ(ran, std::vector<int>{2});
+  // With nothing waiting, a render runs.
+  EXPECT_TRUE(queue.Render([&] { ran.push_back(3); }));
+}
+
+TEST(ServeCommandTest, PrintsItsAddressAndStopsCleanlyOnASignal) {
+  ScratchDir dir;
+  WritePicture(dir.File("in.png"), test::NoisePicture(8, 8, 1));
+  for (const char* signal : {"INT", "TERM"}) {
+    test::RunResult r = RunShell(
+        // Job control, so that the background server does not ignore SIGINT.
+        "set -m\ncd " + test::ShellQuote(dir.path) +
+        "\nrm -f out.txt\n\"$VEXLOR\" serve --clamp in.png >out.txt 2>err.txt & pid=$!\n"
+        "for i in $(seq 100); do [ -s out.txt ] && break; sleep 0.05; done\n"
+        "kill -" + std::string(signal) + " $pid; wait $pid; echo \"status $?\"; cat out.txt err.txt");
+    EXPECT_TRUE(r.out.starts_with("status 0\n")) << r.out;
+    std::string line = r.out.substr(r.out.find('\n') + 1);
+    EXPECT_TRUE(line.starts_with("vexlor: editing in.png on http://127.0.0.1:")) << line;
+    EXPECT_TRUE(line.ends_with("/ (Ctrl-C stops)\n")) << line;
+  }
+  test::RunResult bad = RunVexlor({"serve", "--port", "70000", dir.File("in.png")});
+  EXPECT_EQ(bad.status, kExitUsage);
+  test::RunResult missing = RunVexlor({"serve", dir.File("none.png")});
+  EXPECT_EQ(missing.status, kExitData);
+  EXPECT_NE(missing.err.find("none.png"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace vexlor::cli
