@@ -87,17 +87,20 @@ Unassignable UnassignableReason(std::string_view name) {
           "rename it"};
 }
 
-// Adds a part without effect and its fix.
-void AddNote(std::vector<std::string>& notes, std::vector<std::string>& fixes, std::string note,
-             std::string fix) {
-  notes.push_back(std::move(note));
-  fixes.push_back(std::move(fix));
-}
-
 // Offset of part, a view into whole, or whole's end for an empty part that
 // TrimField made out of spaces only.
 size_t OffsetIn(std::string_view whole, std::string_view part) {
   return part.data() ? static_cast<size_t>(part.data() - whole.data()) : whole.size();
+}
+
+// Adds a note, its fix and where its part is: `part`, a view into `text`
+// (an empty one for a note about no one part).
+template <typename Report>
+void AddNote(Report& r, std::string_view text, std::string_view part, std::string note,
+             std::string fix) {
+  r.notes.push_back(std::move(note));
+  r.fixes.push_back(std::move(fix));
+  r.parts.push_back(part.empty() ? NotePart{} : NotePart{OffsetIn(text, part), part.size()});
 }
 
 // What is left of a field after TrimField's cut, when it is more than spaces.
@@ -156,14 +159,14 @@ void CheckAssignment(const Statement& st, VariableSlots& vars, StatementReport& 
     r.assigns = st.name;
   } else {
     Unassignable why = UnassignableReason(st.name);
-    AddNote(r.notes, r.fixes, "assigns nothing: " + why.reason, why.fix);
+    AddNote(r, st.text, st.name, "assigns nothing: " + why.reason, why.fix);
   }
   size_t eq = st.text.find('=');
   if (std::string_view cut = CutOff(st.text.substr(0, eq), st.name); !cut.empty())
-    AddNote(r.notes, r.fixes, "no effect: " + Quote(cut) + " (a name ends at its first space)",
+    AddNote(r, st.text, cut, "no effect: " + Quote(cut) + " (a name ends at its first space)",
             "remove the spaces in the name");
   if (std::string_view cut = CutOff(st.text.substr(eq + 1), st.expression); !cut.empty())
-    AddNote(r.notes, r.fixes,
+    AddNote(r, st.text, cut,
             "no effect: " + Quote(cut) + " (an expression ends at its first space)",
             "remove the spaces inside the expression");
   r.expression = st.expression;
@@ -248,8 +251,7 @@ bool CheckStatements(std::string_view text, ProgramReport& report) {
     report.statements.push_back(std::move(r));
   }
   if (std::string_view tail = text.substr(pos); tail.find_first_not_of(" \t\r\n") != tail.npos)
-    AddNote(report.notes, report.fixes,
-            "no effect: text after the last ';' is never run: " + Quote(tail),
+    AddNote(report, text, tail, "no effect: text after the last ';' is never run: " + Quote(tail),
             TailFix(tail));
   return !failed;
 }
@@ -313,14 +315,14 @@ ProgramReport CheckProgram(std::string_view text) {
         "anything: join the lines into one, e.g. rd=rs; gd=gs; bd=bs;");
   if (report.statements.empty()) {
     report.unassigned = {"rd", "gd", "bd"};
-    AddNote(report.notes, report.fixes,
+    AddNote(report, text, {},
             "the program has no statement (each statement ends with ';'): rd, gd, bd are 0 at "
             "every pixel",
             "end each statement with ';'");
   } else if (statementsRun) {
     report.unassigned = UnassignedChannels(report);
     if (!report.unassigned.empty())
-      AddNote(report.notes, report.fixes,
+      AddNote(report, text, {},
               CommaList(report.unassigned) + " never assigned: such a channel is 0 at every pixel",
               AssignFix(report, report.unassigned));
   }

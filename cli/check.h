@@ -8,6 +8,13 @@
 
 namespace vexlor::cli {
 
+// Where a note's part is: bytes from `offset`, `length` long; length 0 when
+// the note is about no one part of the text.
+struct NotePart {
+  size_t offset = 0;
+  size_t length = 0;
+};
+
 // What check reports about one statement.
 struct StatementReport {
   int number = 0;          // 1-based
@@ -17,6 +24,7 @@ struct StatementReport {
   std::string expression;  // what is compiled, after trimming and cutting
   std::vector<std::string> notes;  // parts of the statement that have no effect
   std::vector<std::string> fixes;  // fixes[i]: how to fix notes[i], in a few words
+  std::vector<NotePart> parts;     // parts[i]: notes[i]'s part, in text
   bool ran = true;                 // false after the failing statement
   bool fails = false;
   std::string error;       // why it fails
@@ -30,6 +38,7 @@ struct ProgramReport {
   std::vector<StatementReport> statements;
   std::vector<std::string> notes;  // about the whole program
   std::vector<std::string> fixes;  // fixes[i]: how to fix notes[i]
+  std::vector<NotePart> parts;     // parts[i]: notes[i]'s part, in the program
   std::vector<std::string> unassigned;  // output channels that no statement assigns
   std::vector<std::string> hints;       // about the whole program's layout
   bool runs = true;
