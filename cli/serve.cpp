@@ -22,6 +22,7 @@
 #include "cli/check.h"
 #include "cli/files.h"
 #include "cli/filter.h"
+#include "cli/warnings.h"
 #include "engine/engine.h"
 
 namespace vexlor::cli {
@@ -84,8 +85,9 @@ struct HttpError {
   std::string message;
 };
 
-// JSON text that never throws on bytes that are not UTF-8 (a program file may
-// hold any bytes): such bytes show as U+FFFD.
+// JSON text that never throws on bytes that are not UTF-8 (an input's name
+// may hold any bytes): such bytes show as U+FFFD. Programs are UTF-8: serve
+// refuses any other at its start, and JSON bodies can hold no other.
 std::string Dump(const json& value) {
   return value.dump(-1, ' ', false, json::error_handler_t::replace);
 }
@@ -113,34 +115,28 @@ size_t PageIndex(std::string_view program, const char* at) {
   return Utf16Length(program.substr(0, static_cast<size_t>(at - program.data())));
 }
 
-// The parts of a program that the runner never sees: the rest of a name or
-// an expression after its first space, and text after the last ';'. Ranges
-// in the page's units.
-json NoEffectRanges(std::string_view program) {
+// A note's part as a range in the page's units, or null for a note about no
+// one part; `text` is the view the part's offset counts from.
+json PartRange(std::string_view program, std::string_view text, const NotePart& part) {
+  if (part.length == 0) return nullptr;
+  const char* from = text.data() + part.offset;
+  return {{"start", PageIndex(program, from)}, {"end", PageIndex(program, from + part.length)}};
+}
+
+// The parts with no effect that check found, as ranges the page marks, each
+// with its note.
+json NoEffectRanges(std::string_view program, const ProgramReport& report) {
   json ranges = json::array();
-  auto add = [&](std::string_view whole, const char* from, const char* why) {
-    std::string_view rest = whole.substr(static_cast<size_t>(from - whole.data()));
-    if (rest.find_first_not_of(' ') == std::string_view::npos) return;
-    ranges.push_back({{"start", PageIndex(program, from)},
-                      {"end", PageIndex(program, whole.data() + whole.size())},
-                      {"why", why}});
+  auto add = [&](std::string_view text, const std::string& note, const NotePart& part) {
+    json range = PartRange(program, text, part);
+    if (range.is_null()) return;
+    range["why"] = note;
+    ranges.push_back(std::move(range));
   };
-  Statement st;
-  size_t pos = 0;
-  while (NextStatement(program, pos, st)) {
-    if (!st.hasEquals) continue;
-    size_t eq = st.text.find('=');
-    std::string_view left = st.text.substr(0, eq), right = st.text.substr(eq + 1);
-    if (st.name.data()) add(left, st.name.data() + st.name.size(), "a name ends at its first space");
-    if (st.expression.data())
-      add(right, st.expression.data() + st.expression.size(),
-          "an expression ends at its first space");
-  }
-  std::string_view text = program.substr(0, program.find('\0'));
-  if (pos < text.size() && text.substr(pos).find_first_not_of(" \t\r\n") != std::string_view::npos)
-    ranges.push_back({{"start", PageIndex(program, text.data() + pos)},
-                      {"end", Utf16Length(text)},
-                      {"why", "text after the last ';' is never run"}});
+  for (const StatementReport& r : report.statements)
+    for (size_t i = 0; i < r.notes.size(); ++i) add(r.text, r.notes[i], r.parts[i]);
+  for (size_t i = 0; i < report.notes.size(); ++i)
+    add(program, report.notes[i], report.parts[i]);
   return ranges;
 }
 
@@ -157,6 +153,8 @@ json ReportJson(std::string_view program, const ProgramReport& report) {
               {"newVariable", r.newVariable},
               {"expression", r.expression},
               {"notes", r.notes},
+              {"fixes", r.fixes},
+              {"hints", r.hints},
               {"ran", r.ran},
               {"fails", r.fails}};
     if (r.fails) {
@@ -164,16 +162,21 @@ json ReportJson(std::string_view program, const ProgramReport& report) {
       s["error"] = r.error;
       s["column"] = r.column;
       error = {{"statement", r.number}, {"column", r.column}, {"message", r.error},
-               {"index", index}};
+               {"index", index},        {"hints", r.hints}};
     } else if (r.ran && !r.assigns.empty()) {
       effects.push_back({{"statement", r.number}, {"assigns", r.assigns},
                          {"expression", r.expression}, {"newVariable", r.newVariable}});
     }
     statements.push_back(std::move(s));
   }
-  return {{"runs", report.runs},          {"statements", statements},
-          {"effects", effects},           {"notes", report.notes},
-          {"noEffect", NoEffectRanges(program)}, {"error", error},
+  return {{"runs", report.runs},
+          {"statements", statements},
+          {"effects", effects},
+          {"notes", report.notes},
+          {"fixes", report.fixes},
+          {"hints", report.hints},
+          {"noEffect", NoEffectRanges(program, report)},
+          {"error", error},
           {"report", FormatReport(report, false)}};
 }
 
@@ -315,6 +318,38 @@ void SetTiming(httplib::Response& res, const char* name, std::chrono::steady_clo
 
 }  // namespace
 
+// The well-formed sequences by their first byte: how many continuation
+// bytes follow, and the range the first of them must lie in (which rules
+// out overlong forms, surrogates and values above U+10FFFF).
+struct Utf8Lead {
+  unsigned char first, last;  // the lead bytes this row covers
+  int continuations;
+  unsigned char low, high;    // the range of the byte after the lead
+};
+constexpr Utf8Lead kUtf8Leads[] = {
+    {0x00, 0x7F, 0, 0, 0},       {0xC2, 0xDF, 1, 0x80, 0xBF}, {0xE0, 0xE0, 2, 0xA0, 0xBF},
+    {0xE1, 0xEC, 2, 0x80, 0xBF}, {0xED, 0xED, 2, 0x80, 0x9F}, {0xEE, 0xEF, 2, 0x80, 0xBF},
+    {0xF0, 0xF0, 3, 0x90, 0xBF}, {0xF1, 0xF3, 3, 0x80, 0xBF}, {0xF4, 0xF4, 3, 0x80, 0x8F},
+};
+
+size_t Utf8ErrorOffset(std::string_view text) {
+  for (size_t at = 0; at < text.size();) {
+    auto lead = static_cast<unsigned char>(text[at]);
+    const Utf8Lead* row = nullptr;
+    for (const Utf8Lead& r : kUtf8Leads)
+      if (lead >= r.first && lead <= r.last) row = &r;
+    if (!row) return at;
+    size_t n = static_cast<size_t>(row->continuations);
+    for (size_t i = 1; i <= n; ++i) {
+      if (at + i >= text.size()) return at;
+      auto c = static_cast<unsigned char>(text[at + i]);
+      if (i == 1 ? c < row->low || c > row->high : (c & 0xC0) != 0x80) return at;
+    }
+    at += n + 1;
+  }
+  return std::string_view::npos;
+}
+
 std::string ShellWord(const std::string& text) {
   bool safe = !text.empty();
   for (char c : text) safe = safe && IsShellSafe(c);
@@ -331,7 +366,6 @@ struct EditorServer::Impl {
   std::unique_ptr<FrameSource> source;
   httplib::Server http;
   EngineQueue engine;
-  uint32_t initialRand = RandState();  // every render starts from it, as apply does
   int port = 0;
   std::atomic<bool> stopRequested{false}, serving{false};
 
@@ -501,7 +535,7 @@ struct EditorServer::Impl {
         failed = Diagnose(edit.program);
         return;
       }
-      RandSetState(initialRand);
+      RandSetState(options.randStart);
       auto start = std::chrono::steady_clock::now();
       FilterPixels(settings, in->pixels.data(), out.pixels.data(), in->width, in->height,
                    static_cast<int32_t>(edit.frame), RunOptions{});
@@ -528,6 +562,7 @@ struct EditorServer::Impl {
     json body;
     engine.Run([&] {
       body = ReportJson(edit.program, Diagnose(edit.program));
+      body["warnings"] = ProgramWarnings(edit.program);
       uint32_t state = RandState();
       body["testMessage"] = TestMessage(edit.program);
       RandSetState(state);

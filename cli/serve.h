@@ -8,6 +8,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "cli/args.h"
@@ -21,6 +22,10 @@ struct Response;
 
 namespace vexlor::cli {
 
+// The state rand()'s generator stands at before anything has run, as the
+// plug-in starts every job.
+inline constexpr uint32_t kFirstRandState = 1;
+
 // What the server edits and where it listens.
 struct ServeOptions {
   std::string input;        // the file shown, as named on the command line
@@ -28,6 +33,9 @@ struct ServeOptions {
   std::string program;      // the program the page starts with
   bool clamp = false;
   int64_t frame = 0;
+  // rand()'s generator before the first pixel of every render, as apply
+  // starts it: the engine's first state unless the command line sets another.
+  uint32_t randStart = kFirstRandState;
   std::string host = "127.0.0.1";
   int port = 0;  // 0: a free port
 };
@@ -76,6 +84,11 @@ class EditorServer {
   struct Impl;
   std::unique_ptr<Impl> impl_;
 };
+
+// Offset of the first byte in text that is not part of well-formed UTF-8
+// (no overlong forms, surrogates or values above U+10FFFF), or npos when
+// all of it is. The page holds UTF-8 text only.
+size_t Utf8ErrorOffset(std::string_view text);
 
 // Quotes text for a POSIX shell, within single quotes where it needs them.
 std::string ShellWord(const std::string& text);

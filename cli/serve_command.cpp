@@ -31,6 +31,17 @@ bool IsLoopback(const std::string& host) {
   return host == "localhost";
 }
 
+// Refuses a program that is not UTF-8: the page would show U+FFFD for its
+// bad bytes, render that text instead, and Save would write it over the
+// user's bytes.
+std::string Utf8Program(std::string program, const std::string& origin) {
+  if (size_t at = Utf8ErrorOffset(program); at != std::string::npos)
+    FailData("serve: " + origin + " is not UTF-8 text (byte " + std::to_string(at) +
+             "); the editor holds UTF-8 only and would replace it: convert it first, e.g. with "
+             "iconv -f latin1 -t utf-8");
+  return program;
+}
+
 // The program the page starts with: -f FILE's (which Save writes back), the
 // PROGRAM argument, or a program that copies the source.
 std::string StartProgram(Args& args, ServeOptions& options) {
@@ -39,12 +50,12 @@ std::string StartProgram(Args& args, ServeOptions& options) {
     options.programFile = *file;
     // A file that does not exist yet is made by the first Save.
     if (::access(file->c_str(), F_OK) != 0 && errno == ENOENT) return kCopyProgram;
-    return ReadProgramFile(*file);
+    return Utf8Program(ReadProgramFile(*file), *file);
   }
   if (args.positional.size() == 2) {
     std::string program = std::move(args.positional.front());
     args.positional.erase(args.positional.begin());
-    return program;
+    return Utf8Program(std::move(program), "the PROGRAM");
   }
   return kCopyProgram;
 }
@@ -61,6 +72,8 @@ int RunServe(Args& args) {
   options.frame = Int32Option(args, "--frame", 0);
   options.port = static_cast<int>(CountOption(args, "--port", 0, 65535));
   if (const std::string* host = args.Value("--host")) options.host = *host;
+  // rand()'s starting state for every render: --rand-seed sets it here.
+  options.randStart = kFirstRandState;
 
   std::unique_ptr<FrameSource> source = OpenFrameSource(options.input);
   if (source->video() && (options.frame < 0 || options.frame >= source->count()))

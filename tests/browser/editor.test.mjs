@@ -199,6 +199,18 @@ test("a cut expression and a failing statement are marked in the editor", async 
   assert.equal(await mark.getAttribute("data-index"), "5");
   assert.match(await page.locator("#statements").textContent(), /no effect: " \*2"/);
 
+  // A line break before a name: the page warns as apply does, and marks the name.
+  const lines = "rd=rs;\ngd=gs;\nbd=bs;";
+  await typeProgram(page, lines);
+  const warning = page.locator("#warnings li").first();
+  await warning.waitFor();
+  const applied = spawnSync(vexlor, ["apply", "--quiet", lines, "in.png", path.join(work, "w.png")],
+                            { cwd: work, encoding: "utf8" });
+  const first = applied.stderr.split("\n")[0];
+  assert.ok(first.startsWith("vexlor: warning: statement 2: "), applied.stderr);
+  assert.equal(await warning.textContent(), first.replace(/^vexlor: /, ""));
+  assert.equal(await page.locator("#marks .cut").first().textContent(), "\ngd");
+
   const failing = "rd=rs;gd=gs+;bd=bs;";
   await typeProgram(page, failing);
   const err = page.locator("#marks .err");

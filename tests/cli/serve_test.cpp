@@ -143,6 +143,76 @@ TEST_F(ServeTest, CheckAgreesWithTheCommandsAndMarksWhereTheProblemIs) {
   EXPECT_EQ(fail["statements"][1]["start"], 5);
 }
 
+// The lines of text that start with prefix, without it.
+std::vector<std::string> LinesAfter(const std::string& text, const std::string& prefix) {
+  std::vector<std::string> lines;
+  for (size_t at = 0; at < text.size();) {
+    size_t end = text.find('\n', at);
+    if (end == std::string::npos) end = text.size();
+    std::string line = text.substr(at, end - at);
+    if (line.starts_with(prefix)) lines.push_back(line.substr(prefix.size()));
+    at = end + 1;
+  }
+  return lines;
+}
+
+TEST_F(ServeTest, WarningsAreApplysAndHintsAreChecks) {
+  // Values stay within 0..1, so apply warns about the program only.
+  const char* running[] = {
+      "rd=rs;gd=gs;bd=bs;", "rd=rs;\ngd=gs;\nbd=bs;", "rd=rs *2;gd=gs;bd=bs;",
+      "rd=rs,gd=gs,bd=bs", "", "Rd=rs;gd=gs;", "rd=rs;gd=gs;bd=bs;x =1;y=2 3;tail",
+  };
+  for (const char* program : running) {
+    json body = json::parse(Post("/api/check", {{"program", program}})->body);
+    test::RunResult apply =
+        RunVexlor({"apply", "--quiet", program, dir.File("in.png"), dir.File("out.png")});
+    ASSERT_EQ(apply.status, 0) << program << apply.err;
+    EXPECT_EQ(body["warnings"], LinesAfter(apply.err, "vexlor: warning: ")) << program;
+    EXPECT_EQ(body["hints"], LinesAfter(RunVexlor({"check", program}).out, "hint: ")) << program;
+  }
+  EXPECT_EQ(json::parse(Post("/api/check", {{"program", "rd=rs;gd=gs;bd=bs;"}})->body)["warnings"],
+            json::array());
+  // Hints under a failing statement's message, as check prints them.
+  const char* failing[] = {"rd=rs*-1;gd=gs;bd=bs;", "rd=sine(rs);", "rd=rs**2;", "rd=if(rs,1);",
+                           "rd=rs;gd=2^3^2;"};
+  for (const char* program : failing) {
+    json body = json::parse(Post("/api/check", {{"program", program}})->body);
+    std::vector<std::string> want = LinesAfter(RunVexlor({"check", program}).out, "  hint: ");
+    EXPECT_FALSE(want.empty()) << program;
+    EXPECT_EQ(body["error"]["hints"], want) << program;
+    EXPECT_EQ(body["statements"][body["error"]["statement"].get<int>() - 1]["hints"], want);
+  }
+}
+
+TEST_F(ServeTest, NoEffectRangesAreTheReportsNotes) {
+  struct Case {
+    const char* program;
+    std::vector<std::pair<int, int>> ranges;  // in UTF-16 units
+    const char* why;                          // in the first range's note
+  };
+  const Case cases[] = {
+      {"rd=rs *2;gd=gs;bd=bs;", {{5, 8}}, "an expression ends at its first space"},
+      {"rd=rs;\ngd=gs;\nbd=bs;", {{6, 9}, {13, 16}}, "a line break before the name"},
+      {"rd=rs;gd x=gs;bd=bs;", {{8, 10}}, "a name ends at its first space"},
+      {"rd=rs;gd=gs;bd=bs;tail", {{18, 22}}, "text after the last ';'"},
+      // "\xc3\xa9" is one unit, "\xf0\x9d\x84\x9e" two.
+      {"rd=rs \xc3\xa9;gd=gs \xf0\x9d\x84\x9e;bd=bs;", {{5, 7}, {13, 16}}, "expression ends"},
+      {"rd=rs;gd=gs;", {}, ""},  // bd unassigned: a note about no one part
+  };
+  for (const Case& c : cases) {
+    json body = json::parse(Post("/api/check", {{"program", c.program}})->body);
+    const json& ranges = body["noEffect"];
+    ASSERT_EQ(ranges.size(), c.ranges.size()) << c.program << body.dump();
+    for (size_t i = 0; i < ranges.size(); ++i) {
+      EXPECT_EQ(ranges[i]["start"], c.ranges[i].first) << c.program;
+      EXPECT_EQ(ranges[i]["end"], c.ranges[i].second) << c.program;
+    }
+    if (!ranges.empty()) {
+      EXPECT_NE(ranges[0]["why"].get<std::string>().find(c.why), std::string::npos) << c.program;
+    }
+  }
+}
+
 TEST_F(ServeTest, TheApplyCommandLineMakesTheRenderedPicture) {
   const char* programs[] = {"rd=gs;gd=rs;bd=bs;", "rd=rs;gd=gs;bd=bs;it's $HOME `x`"};
   for (const char* program : programs) {
@@ -243,6 +313,58 @@ TEST_F(ServeTest, SaveWritesTheProgramBackWhole) {
   EXPECT_EQ(names, (std::vector<std::string>{"effect.vx", "in.png"}));
 }
 
+TEST_F(ServeTest, SaveWritesNoOtherFile) {
+  std::string file = dir.File("effect.vx");
+  test::WriteFile(file, "rd=1;\n");
+  Restart(file);
+  for (const char* field : {"file", "path", "programFile"}) {
+    httplib::Result res =
+        Post("/api/save", {{"program", "rd=2;"}, {field, dir.File("other.vx")}});
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->status, 400) << res->body;
+  }
+  EXPECT_EQ(client->Post("/api/save?file=other.vx", json{{"program", "rd=3;"}}.dump(),
+                         "application/json")->status, 200);
+  EXPECT_EQ(ReadProgramFile(file), "rd=3;");
+  EXPECT_EQ(dir.Names(), (std::vector<std::string>{"effect.vx", "in.png"}));
+}
+
+TEST(Utf8Test, ErrorOffsetAgreesWithTheJsonLibrary) {
+  struct Case {
+    std::string text;
+    size_t error;
+  };
+  const size_t none = std::string::npos;
+  const Case cases[] = {
+      {"", none}, {"rd=rs;", none}, {"r\xc3\xa9", none}, {"\xe2\x82\xac", none},
+      {"\xf0\x9d\x84\x9e", none}, {"\xf4\x8f\xbf\xbf", none}, {"\xed\x9f\xbf", none},
+      {"caf\xe9", 3}, {"\xff", 0}, {"a\x80", 1}, {"\xc0\xaf", 0}, {"\xc1\xbf", 0},
+      {"\xe0\x80\xaf", 0}, {"\xed\xa0\x80", 0}, {"\xf0\x8f\xbf\xbf", 0},
+      {"\xf4\x90\x80\x80", 0}, {"\xf5\x80\x80\x80", 0}, {"ab\xc3", 2}, {"\xe2\x82", 0},
+      {"\xc3(", 0}, {"\xe2\x82(", 0}, {"\xf0\x9d\x84", 0},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(Utf8ErrorOffset(c.text), c.error) << json(c.text).dump(-1, ' ', true,
+                                                                       json::error_handler_t::replace);
+    bool strict = true;
+    try {
+      (void)json(c.text).dump();
+    } catch (const json::type_error&) {
+      strict = false;
+    }
+    EXPECT_EQ(strict, c.error == none) << c.error;
+  }
+}
+
+// Every render starts the generator at the engine's own first state, which a
+// thread that has run nothing has.
+TEST(RandStartTest, TheFirstStateIsTheEnginesOwn) {
+  uint32_t fresh = 0;
+  std::thread([&] { fresh = RandState(); }).join();
+  EXPECT_EQ(fresh, kFirstRandState);
+  EXPECT_EQ(ServeOptions{}.randStart, kFirstRandState);
+}
+
 TEST(EngineQueueTest, AWaitingRenderGivesWayToANewerOne) {
   EngineQueue queue;
   std::promise<void> release;
@@ -285,6 +407,24 @@ TEST(ServeCommandTest, PrintsItsAddressAndStopsCleanlyOnASignal) {
   test::RunResult missing = RunVexlor({"serve", dir.File("none.png")});
   EXPECT_EQ(missing.status, kExitData);
   EXPECT_NE(missing.err.find("none.png"), std::string::npos);
+}
+
+// A program file that is not UTF-8 would show, render and save as other
+// text: serve refuses it in one line before listening, and leaves it as it is.
+TEST(ServeCommandTest, RefusesAProgramThatIsNotUtf8) {
+  ScratchDir dir;
+  WritePicture(dir.File("in.png"), test::NoisePicture(8, 8, 1));
+  const std::string latin1 = "rd=rs;gd=gs;bd=bs; caf\xe9\n";
+  test::WriteFile(dir.File("latin1.vx"), latin1);
+  test::RunResult file = RunVexlor({"serve", "-f", dir.File("latin1.vx"), dir.File("in.png")});
+  EXPECT_EQ(file.status, kExitData);
+  EXPECT_EQ(file.out, "");
+  EXPECT_EQ(std::count(file.err.begin(), file.err.end(), '\n'), 1) << file.err;
+  EXPECT_NE(file.err.find("latin1.vx is not UTF-8 text (byte 22)"), std::string::npos) << file.err;
+  EXPECT_EQ(test::ReadFile(dir.File("latin1.vx")), latin1);
+  test::RunResult arg = RunVexlor({"serve", "rd=rs;\xe9", dir.File("in.png")});
+  EXPECT_EQ(arg.status, kExitData);
+  EXPECT_NE(arg.err.find("not UTF-8"), std::string::npos) << arg.err;
 }
 
 }  // namespace
