@@ -318,6 +318,8 @@ void SetTiming(httplib::Response& res, const char* name, std::chrono::steady_clo
 
 }  // namespace
 
+namespace {
+
 // The well-formed sequences by their first byte: how many continuation
 // bytes follow, and the range the first of them must lie in (which rules
 // out overlong forms, surrogates and values above U+10FFFF).
@@ -331,6 +333,8 @@ constexpr Utf8Lead kUtf8Leads[] = {
     {0xE1, 0xEC, 2, 0x80, 0xBF}, {0xED, 0xED, 2, 0x80, 0x9F}, {0xEE, 0xEF, 2, 0x80, 0xBF},
     {0xF0, 0xF0, 3, 0x90, 0xBF}, {0xF1, 0xF3, 3, 0x80, 0xBF}, {0xF4, 0xF4, 3, 0x80, 0x8F},
 };
+
+}  // namespace
 
 size_t Utf8ErrorOffset(std::string_view text) {
   for (size_t at = 0; at < text.size();) {
