@@ -188,6 +188,18 @@ test("the filtered picture follows the typed program with apply's pixels", async
   await page.close();
 });
 
+test("a file's carriage returns, which the page cannot hold, do not pass for saved", async () => {
+  fs.writeFileSync(path.join(work, "crlf.vx"), "rd=rs;\r\ngd=gs;\r\nbd=bs;\r\n");
+  const { url } = await serve(["-f", "crlf.vx", "in.png"]);
+  const page = await openPage(url);
+  assert.equal(await page.locator("#save-state").textContent(),
+               "crlf.vx: its carriage returns are shown and saved as line breaks");
+  await page.locator("#program").press("Control+s");
+  await page.waitForFunction(() => document.getElementById("save-state").textContent === "crlf.vx: saved");
+  assert.equal(fs.readFileSync(path.join(work, "crlf.vx"), "utf8"), "rd=rs;\ngd=gs;\nbd=bs;\n");
+  await page.close();
+});
+
 test("a cut expression and a failing statement are marked in the editor", async () => {
   const { url } = await serve(["in.png"]);
   const page = await openPage(url);
