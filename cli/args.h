@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -40,6 +41,10 @@ Args ParseArgs(std::string_view command, std::span<const OptionSpec> options,
 // Typed option values: a usage failure names the option on a bad value.
 int32_t Int32Option(const Args& args, std::string_view name, int32_t fallback);
 int64_t CountOption(const Args& args, std::string_view name, int64_t fallback, int64_t max);
+
+// --rand-seed N (0 to 4294967295): the state of rand()'s generator before
+// the first pixel; nullopt when not given (the generator's first state).
+std::optional<uint32_t> RandSeedOption(const Args& args);
 
 // Fails with "COMMAND takes ..." unless exactly `count` positional arguments
 // remain; `what` names them for the message.
