@@ -2,6 +2,7 @@
 #include "cli/video_reader.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 #include "cli/video.h"
@@ -84,6 +85,36 @@ int64_t VideoReader::FrameCount(bool& estimated) const {
   return static_cast<int64_t>(seconds * av_q2d(rate) + 0.5);
 }
 
+namespace {
+
+// The video stream's duration in seconds as a Matroska file states it in a
+// tag, or -1. (Other containers' durations count frames that may never
+// come: an AVI file's index is a frame or two longer than its frames.)
+double StatedDuration(const AVStream& s) {
+  const AVDictionaryEntry* tag = av_dict_get(s.metadata, "DURATION", nullptr, 0);
+  int h = 0, m = 0;
+  double sec = 0;
+  if (tag && std::sscanf(tag->value, "%d:%d:%lf", &h, &m, &sec) == 3) return h * 3600.0 + m * 60.0 + sec;
+  return -1;
+}
+
+}  // namespace
+
+bool VideoReader::EndsEarly() const {
+  // MP4 and QuickTime files list every frame in their index.
+  if (std::string_view(format_->iformat->name).starts_with("mov"))
+    return stream_->nb_frames > 0 && packets_ < stream_->nb_frames;
+  double stated = StatedDuration(*stream_);
+  if (stated <= 0 || lastTime_ == INT64_MIN) return false;
+  // The last frame shown ends a frame's time after its time stamp; a file
+  // whose frames stop well before its stated end was cut.
+  AVRational rate = stream_->avg_frame_rate.num > 0 ? stream_->avg_frame_rate : AVRational{25, 1};
+  double frame = 1.0 / av_q2d(rate);
+  double start = stream_->start_time != AV_NOPTS_VALUE ? double(stream_->start_time) : 0.0;
+  double end = (double(lastTime_) - start) * av_q2d(stream_->time_base) + frame;
+  return end < stated - std::max(2 * frame, 0.1);
+}
+
 void VideoReader::Damaged(const std::string& what, int code) {
   FailData(path_ + ": " + what + " at frame " + std::to_string(frames_) +
            (code ? " (" + av::ErrorText(code) + ")" : std::string()) +
@@ -110,6 +141,7 @@ VideoEvent VideoReader::Next(bool packets) {
                  std::to_string(frame->height) + " at frame " + std::to_string(frames_) +
                  "; the tool filters videos of one size");
       }
+      if (TimeOf(*frame) != AV_NOPTS_VALUE) lastTime_ = std::max(lastTime_, TimeOf(*frame));
       event.kind = VideoEvent::kFrame;
       event.index = known_ ? frames_ : -1;
       event.frame = std::move(frame);
@@ -117,9 +149,9 @@ VideoEvent VideoReader::Next(bool packets) {
       return event;
     }
     if (status == AVERROR_EOF) {
-      if (stream_->nb_frames > 0 && packets_ < stream_->nb_frames && known_ && !ignoreDamage_)
+      if (known_ && !ignoreDamage_ && EndsEarly())
         FailData(path_ + ": truncated: the file ends at frame " + std::to_string(frames_) +
-                 " of its " + std::to_string(stream_->nb_frames) +
+                 (stream_->nb_frames > 0 ? " of its " + std::to_string(stream_->nb_frames) : "") +
                  "; --ignore-damage keeps the frames before");
       return event;
     }

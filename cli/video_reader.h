@@ -46,6 +46,8 @@ class VideoReader {
 
  private:
   [[noreturn]] void Damaged(const std::string& what, int code);
+  // Whether the frames stop before the count or duration the file states.
+  bool EndsEarly() const;
   std::string path_;
   bool ignoreDamage_;
   av::Input format_;
@@ -56,6 +58,7 @@ class VideoReader {
   int32_t width_ = 0, height_ = 0;
   int64_t frames_ = 0;   // frames decoded
   int64_t packets_ = 0;  // video packets read
+  int64_t lastTime_ = INT64_MIN;  // the latest frame time stamp seen
   bool sized_ = false;   // width_ and height_ come from a decoded frame
   bool draining_ = false;
   bool known_ = true;  // frames_ is the index of the next frame

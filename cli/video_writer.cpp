@@ -153,7 +153,12 @@ VideoWriter::VideoWriter(const VideoJob& job, const VideoReader& reader, int64_t
   enc.sample_aspect_ratio = in.sample_aspect_ratio.num > 0 ? in.sample_aspect_ratio
                                                             : in.codecpar->sample_aspect_ratio;
   enc.framerate = FrameRate(in);
-  constantRate_ = !(muxer->flags & AVFMT_VARIABLE_FPS) || codec->id == AV_CODEC_ID_MPEG4;
+  // AVI and YUV4MPEG count frames rather than keep times; MPEG-4 part 2
+  // takes time bases of at most 65535 ticks a second.
+  std::string_view muxerName = muxer->name;
+  constantRate_ = (muxer->flags & AVFMT_NOTIMESTAMPS) || muxerName == "avi" ||
+                  muxerName == "yuv4mpegpipe" ||
+                  (codec->id == AV_CODEC_ID_MPEG4 && in.time_base.den > 65535);
   enc.time_base = constantRate_ ? av_inv_q(enc.framerate) : in.time_base;
   std::string colour = ColourFilter(*in.codecpar, target);
   enc.color_primaries = in.codecpar->color_primaries;
@@ -200,7 +205,11 @@ VideoWriter::VideoWriter(const VideoJob& job, const VideoReader& reader, int64_t
     const AVStream& s = *input->streams[i];
     AVMediaType type = s.codecpar->codec_type;
     if (type != AVMEDIA_TYPE_AUDIO && type != AVMEDIA_TYPE_SUBTITLE) continue;
-    if (avformat_query_codec(muxer, s.codecpar->codec_id, FF_COMPLIANCE_NORMAL) == 0)
+    // A muxer that cannot say holds a stream of a kind it has a default
+    // codec for.
+    int holds = avformat_query_codec(muxer, s.codecpar->codec_id, FF_COMPLIANCE_NORMAL);
+    AVCodecID usual = type == AVMEDIA_TYPE_AUDIO ? muxer->audio_codec : muxer->subtitle_codec;
+    if (holds == 0 || (holds < 0 && usual == AV_CODEC_ID_NONE))
       FailData(job.input + ": its stream " + std::to_string(i) + " (" +
                av_get_media_type_string(type) + ", " + avcodec_get_name(s.codecpar->codec_id) +
                ") cannot go into a ." + Extension(job.output) +
