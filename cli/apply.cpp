@@ -1,6 +1,7 @@
 // vexlor apply: filters a picture (PNG, PPM, JPEG) into a new picture, or a
 // video into a new video. INPUT is told by its content, OUTPUT by its name.
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "cli/args.h"
@@ -24,6 +25,11 @@ constexpr const char* kVideoOnly[] = {"--frames", "--codec", "--codec-option", "
 bool StartsLikePicture(const std::string& path) {
   int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) FailErrno(path + ": cannot open");
+  struct stat st;
+  if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+    ::close(fd);
+    FailData(path + ": is a directory, not a file");
+  }
   uint8_t head[8];
   ssize_t n = ::read(fd, head, sizeof head);
   ::close(fd);
@@ -36,7 +42,7 @@ bool InputIsVideo(const std::string& input) {
   if (input == "-" || StartsLikePicture(input)) return false;
   if (IsVideoFile(input)) return true;
   ProbeVideo(input);
-  FailData(input + ": a picture format apply does not read (it reads PNG, PPM and JPEG)");
+  FailData(input + ": unsupported format (neither a video nor a PNG, PPM or JPEG picture)");
 }
 
 void RefuseOptions(const Args& args, std::span<const char* const> names, const char* kind) {
@@ -54,7 +60,6 @@ void ApplyPicture(Args& args, const std::string& program, const std::string& inp
   RunOptions run = RunOptionsFrom(args);
   FilterSettings settings = MakeSettings(program, args.Has("--clamp"));
   std::optional<uint32_t> seed = RandSeedOption(args);
-  CheckProgramRuns(program);
   Progress progress = Progress::ForArgs(args);
 
   Picture in = ReadPicture(input);
@@ -85,7 +90,6 @@ void ApplyVideoFile(Args& args, const std::string& program, const std::string& i
   job.audio = !args.Has("--no-audio");
   job.ignoreDamage = args.Has("--ignore-damage");
   job.progress = !args.Has("--quiet") && ::isatty(STDERR_FILENO) == 1;
-  CheckProgramRuns(program);
   ApplyVideo(job);
 }
 
@@ -96,6 +100,9 @@ int RunApply(Args& args) {
   ExpectPositional(args, 2, "PROGRAM INPUT OUTPUT");
   const std::string& input = args.positional[0];
   const std::string& output = args.positional[1];
+  // The program first: a failing one is reported before any file is opened.
+  CheckProgramLength(program);
+  CheckProgramRuns(program);
   bool pictureOut = output == "-" || IsPictureName(output);
   if (!pictureOut && !IsVideoName(output))
     FailData(output + ": unknown extension; OUTPUT must be a picture (.png, .ppm, .jpg) or a "

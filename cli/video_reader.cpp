@@ -31,11 +31,12 @@ AVStream* FindVideo(AVFormatContext* format) {
   return nullptr;
 }
 
-// Whether an opened file is a single still picture: read by an image
-// demuxer, one file per frame.
-bool IsStillPicture(const AVFormatContext& format) {
+// Whether an opened file is a single still picture, read by an image
+// demuxer (one file per frame), or text that the libraries would draw as
+// a video (the tty demuxer takes any .txt file).
+bool IsNotVideo(const AVFormatContext& format) {
   std::string name = format.iformat->name;
-  return name == "image2" || name.ends_with("_pipe");
+  return name == "image2" || name.ends_with("_pipe") || name == "tty";
 }
 
 }  // namespace
@@ -49,6 +50,8 @@ VideoReader::VideoReader(const std::string& path, bool ignoreDamage)
     FailData(path + ": cannot open: " + av::ErrorText(status));
   if (status < 0) FailData(path + ": not a video or picture file (" + av::ErrorText(status) + ")");
   format_.reset(raw);
+  if (std::string_view(raw->iformat->name) == "tty")
+    FailData(path + ": not a video or picture file (text)");
   if ((status = avformat_find_stream_info(raw, nullptr)) < 0)
     FailData(path + ": not a video file the tool can read (" + av::ErrorText(status) + ")");
   stream_ = FindVideo(raw);
@@ -208,7 +211,7 @@ bool IsVideoFile(const std::string& path) {
   AVFormatContext* raw = nullptr;
   if (avformat_open_input(&raw, path.c_str(), nullptr, nullptr) < 0) return false;
   av::Input format(raw);
-  if (IsStillPicture(*raw) || avformat_find_stream_info(raw, nullptr) < 0) return false;
+  if (IsNotVideo(*raw) || avformat_find_stream_info(raw, nullptr) < 0) return false;
   return FindVideo(raw) != nullptr;
 }
 
