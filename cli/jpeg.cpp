@@ -33,6 +33,7 @@ Picture DecodeJpeg(std::span<const uint8_t> bytes, const std::string& name) {
   if (tjDecompressHeader3(jpeg.handle, bytes.data(), static_cast<unsigned long>(bytes.size()),
                           &width, &height, &sampling, &colorspace) != 0)
     FailData(name + ": corrupt JPEG (" + tjGetErrorStr2(jpeg.handle) + ")");
+  if (width <= 0 || height <= 0) FailData(name + ": corrupt JPEG (the header is incomplete)");
   if (const char* problem = PictureSizeProblem(width, height)) FailData(name + ": " + problem);
   std::vector<uint8_t> rgb(size_t(width) * size_t(height) * 3);
   // A damaged picture decodes with a warning; that is bad input as well.

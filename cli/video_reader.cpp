@@ -118,8 +118,8 @@ bool VideoReader::EndsEarly() const {
   return end < stated - std::max(2 * frame, 0.1);
 }
 
-void VideoReader::Damaged(const std::string& what, int code) {
-  FailData(path_ + ": " + what + " at frame " + std::to_string(frames_) +
+void VideoReader::Damaged(const std::string& what, int64_t frame, int code) {
+  FailData(path_ + ": " + what + " at frame " + std::to_string(frame) +
            (code ? " (" + av::ErrorText(code) + ")" : std::string()) +
            "; --ignore-damage goes on past damaged frames");
 }
@@ -131,7 +131,7 @@ VideoEvent VideoReader::Next(bool packets) {
     int status = avcodec_receive_frame(decoder_.get(), frame.get());
     if (status == 0) {
       if ((frame->decode_error_flags || (frame->flags & AV_FRAME_FLAG_CORRUPT)) && !ignoreDamage_)
-        Damaged("damaged data", 0);
+        Damaged("damaged data", frames_, 0);
       if (!sized_) {
         width_ = frame->width;
         height_ = frame->height;
@@ -159,7 +159,7 @@ VideoEvent VideoReader::Next(bool packets) {
       return event;
     }
     if (status != AVERROR(EAGAIN)) {
-      if (!ignoreDamage_) Damaged("damaged data", status);
+      if (!ignoreDamage_) Damaged("damaged data", frames_, status);
       continue;
     }
     if (draining_) return event;
@@ -169,7 +169,7 @@ VideoEvent VideoReader::Next(bool packets) {
       avcodec_send_packet(decoder_.get(), nullptr);
       continue;
     }
-    if (status < 0) Damaged("cannot read on", status);
+    if (status < 0) Damaged("cannot read on", packets_, status);
     if (packet_->stream_index != stream_->index) {
       if (packets) {
         event.kind = VideoEvent::kPacket;
@@ -180,11 +180,15 @@ VideoEvent VideoReader::Next(bool packets) {
       av_packet_unref(packet_.get());
       continue;
     }
-    ++packets_;
-    if ((packet_->flags & AV_PKT_FLAG_CORRUPT) && !ignoreDamage_) Damaged("damaged or cut data", 0);
+    // Packets come in decoding order, one frame each: the frame a damaged
+    // packet holds is about its number (decoded frames come some behind).
+    int64_t number = packets_++;
+    if ((packet_->flags & AV_PKT_FLAG_CORRUPT) && !ignoreDamage_)
+      Damaged("damaged or cut data", number, 0);
     status = avcodec_send_packet(decoder_.get(), packet_.get());
     av_packet_unref(packet_.get());
-    if (status < 0 && status != AVERROR(EAGAIN) && !ignoreDamage_) Damaged("damaged data", status);
+    if (status < 0 && status != AVERROR(EAGAIN) && !ignoreDamage_)
+      Damaged("damaged data", number, status);
   }
 }
 

@@ -45,7 +45,7 @@ class VideoReader {
   void Seek(int64_t time);
 
  private:
-  [[noreturn]] void Damaged(const std::string& what, int code);
+  [[noreturn]] void Damaged(const std::string& what, int64_t frame, int code);
   // Whether the frames stop before the count or duration the file states.
   bool EndsEarly() const;
   std::string path_;

@@ -125,6 +125,9 @@ VideoWriter::VideoWriter(const VideoJob& job, const VideoReader& reader, int64_t
   const AVOutputFormat* muxer = MuxerFor(job.output);
   if (!muxer) FailData(job.output + ": no video container is written with that extension");
   if (avformat_alloc_output_context2(&format_, muxer, nullptr, nullptr) < 0) throw std::bad_alloc();
+  // Streams this muxer marks experimental (FLAC or Opus in MP4) are copied
+  // too: players read them.
+  format_->strict_std_compliance = FF_COMPLIANCE_EXPERIMENTAL;
   const AVStream& in = *reader.stream();
 
   // Encoder options: the encoder's defaults, then the user's.
