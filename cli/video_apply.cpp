@@ -79,6 +79,10 @@ struct FirstFailure {
     std::lock_guard lock(mutex);
     if (!error) error = e;
   }
+  bool Failed() {
+    std::lock_guard lock(mutex);
+    return error != nullptr;
+  }
 };
 
 // A packet's time in its stream's time base, AV_NOPTS_VALUE if none.
@@ -252,7 +256,7 @@ void ApplyVideo(const VideoJob& job) {
         writer.Write(work.picture, work.time);
         ++written;
       }
-      if (filtered.aborted()) return;
+      if (filtered.aborted() || failure.Failed()) return;
       if (written == 0)
         FailData(job.input + ": has no frame " + std::to_string(job.range.first) +
                  " (it ends before)");
@@ -268,7 +272,9 @@ void ApplyVideo(const VideoJob& job) {
       }
       if (!filtered.Push(std::move(work))) return;
     }
-    filtered.Close();
+    // Only a reader that came to the end closes its queue; an aborted one
+    // failed, and the writer must not finish the file.
+    if (!decoded.aborted()) filtered.Close();
   });
   readThread.join();
   writeThread.join();

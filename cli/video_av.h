@@ -35,7 +35,18 @@ struct FreeGraph {
 struct CloseInput {
   void operator()(AVFormatContext* f) const { avformat_close_input(&f); }
 };
+// An output context and the file it writes to.
+struct FreeOutput {
+  void operator()(AVFormatContext* f) const {
+    if (f->pb) avio_closep(&f->pb);
+    avformat_free_context(f);
+  }
+};
+struct FreeDictionary {
+  void operator()(AVDictionary* d) const { av_dict_free(&d); }
+};
 using Frame = std::unique_ptr<AVFrame, FreeFrame>;
+using Output = std::unique_ptr<AVFormatContext, FreeOutput>;
 using Packet = std::unique_ptr<AVPacket, FreePacket>;
 using Codec = std::unique_ptr<AVCodecContext, FreeCodec>;
 using Graph = std::unique_ptr<AVFilterGraph, FreeGraph>;

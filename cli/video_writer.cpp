@@ -118,13 +118,29 @@ AVRational FrameRate(const AVStream& s) {
 
 }  // namespace
 
+namespace {
+
+bool IsPixelFormatKey(const std::string& key) { return key == "pix_fmt" || key == "pixel_format"; }
+
+// The value of --codec-option pix_fmt=..., or nullptr.
+const std::string* PixelFormatOption(const VideoJob& job) {
+  const std::string* found = nullptr;
+  for (const auto& [key, value] : job.options)
+    if (IsPixelFormatKey(key)) found = &value;
+  return found;
+}
+
+}  // namespace
+
 bool IsVideoName(const std::string& path) { return !IsPictureName(path) && MuxerFor(path); }
 
 VideoWriter::VideoWriter(const VideoJob& job, const VideoReader& reader, int64_t shift)
     : output_(job.output), reader_(reader), shift_(shift) {
   const AVOutputFormat* muxer = MuxerFor(job.output);
   if (!muxer) FailData(job.output + ": no video container is written with that extension");
-  if (avformat_alloc_output_context2(&format_, muxer, nullptr, nullptr) < 0) throw std::bad_alloc();
+  AVFormatContext* raw = nullptr;
+  if (avformat_alloc_output_context2(&raw, muxer, nullptr, nullptr) < 0) throw std::bad_alloc();
+  format_.reset(raw);
   // Streams this muxer marks experimental (FLAC or Opus in MP4) are copied
   // too: players read them.
   format_->strict_std_compliance = FF_COMPLIANCE_EXPERIMENTAL;
@@ -132,20 +148,13 @@ VideoWriter::VideoWriter(const VideoJob& job, const VideoReader& reader, int64_t
 
   // Encoder options: the encoder's defaults, then the user's.
   const AVCodec* codec = ChooseEncoder(job.output, job.codec, *muxer);
+  AVPixelFormat target = ChoosePixelFormat(*codec, PixelFormatOption(job));
   AVDictionary* options = nullptr;
   if (const EncoderRow* row = EncoderDefaults(*codec))
     av_dict_parse_string(&options, row->options, "=", ":", 0);
-  std::string pixelFormat;
-  bool havePixelFormat = false;
-  for (const auto& [key, value] : job.options) {
-    if (key == "pix_fmt" || key == "pixel_format") {
-      pixelFormat = value;
-      havePixelFormat = true;
-    } else {
-      av_dict_set(&options, key.c_str(), value.c_str(), 0);
-    }
-  }
-  AVPixelFormat target = ChoosePixelFormat(*codec, havePixelFormat ? &pixelFormat : nullptr);
+  for (const auto& [key, value] : job.options)
+    if (!IsPixelFormatKey(key)) av_dict_set(&options, key.c_str(), value.c_str(), 0);
+  std::unique_ptr<AVDictionary, av::FreeDictionary> optionsLeft;
 
   encoder_.reset(avcodec_alloc_context3(codec));
   if (!encoder_) throw std::bad_alloc();
@@ -174,17 +183,15 @@ VideoWriter::VideoWriter(const VideoJob& job, const VideoReader& reader, int64_t
   enc.thread_count = 0;
   if (muxer->flags & AVFMT_GLOBALHEADER) enc.flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
   int status = avcodec_open2(&enc, codec, &options);
-  if (status >= 0 && av_dict_count(options) > 0) {
-    std::string key = av_dict_get(options, "", nullptr, AV_DICT_IGNORE_SUFFIX)->key;
-    av_dict_free(&options);
-    FailUsage("--codec-option " + key + ": " + codec->name + " has no such option");
-  }
-  av_dict_free(&options);
+  optionsLeft.reset(options);
+  if (status >= 0 && av_dict_count(options) > 0)
+    FailUsage("--codec-option " + std::string(av_dict_get(options, "", nullptr, AV_DICT_IGNORE_SUFFIX)->key) +
+              ": " + codec->name + " has no such option");
   if (status < 0)
     FailData(std::string("cannot start the ") + codec->name + " encoder for " + job.output + " (" +
              av::ErrorText(status) + "; see --codec and --codec-option)");
 
-  stream_ = avformat_new_stream(format_, nullptr);
+  stream_ = avformat_new_stream(format_.get(), nullptr);
   if (!stream_) throw std::bad_alloc();
   avcodec_parameters_from_context(stream_->codecpar, &enc);
   stream_->time_base = enc.time_base;
@@ -217,7 +224,7 @@ VideoWriter::VideoWriter(const VideoJob& job, const VideoReader& reader, int64_t
                av_get_media_type_string(type) + ", " + avcodec_get_name(s.codecpar->codec_id) +
                ") cannot go into a ." + Extension(job.output) +
                " file; choose another OUTPUT extension (.mkv holds most) or --no-audio");
-    AVStream* copy = avformat_new_stream(format_, nullptr);
+    AVStream* copy = avformat_new_stream(format_.get(), nullptr);
     if (!copy) throw std::bad_alloc();
     avcodec_parameters_copy(copy->codecpar, s.codecpar);
     copy->codecpar->codec_tag = 0;
@@ -241,7 +248,7 @@ VideoWriter::VideoWriter(const VideoJob& job, const VideoReader& reader, int64_t
   std::string ext = Extension(job.output);
   if (ext == "mp4" || ext == "mov" || ext == "m4v")
     av_dict_set(&muxOptions, "movflags", "+faststart", 0);
-  status = avformat_write_header(format_, &muxOptions);
+  status = avformat_write_header(format_.get(), &muxOptions);
   av_dict_free(&muxOptions);
   if (status < 0)
     FailData(job.output + ": cannot start the file (" + av::ErrorText(status) +
@@ -256,12 +263,7 @@ VideoWriter::VideoWriter(const VideoJob& job, const VideoReader& reader, int64_t
                                                colour);
 }
 
-VideoWriter::~VideoWriter() {
-  if (format_) {
-    if (format_->pb) avio_closep(&format_->pb);
-    avformat_free_context(format_);
-  }
-}
+VideoWriter::~VideoWriter() = default;
 
 void VideoWriter::Write(const Picture& picture, int64_t time) {
   av::Frame frame = av::Bgr0FromPicture(picture);
@@ -309,13 +311,13 @@ void VideoWriter::Copy(AVPacket* packet) {
 }
 
 void VideoWriter::Mux(AVPacket* packet) {
-  int status = av_interleaved_write_frame(format_, packet);
+  int status = av_interleaved_write_frame(format_.get(), packet);
   if (status < 0) FailData(output_ + ": cannot write (" + av::ErrorText(status) + ")");
 }
 
 void VideoWriter::Finish() {
   Encode(nullptr);
-  int status = av_write_trailer(format_);
+  int status = av_write_trailer(format_.get());
   if (status >= 0) status = avio_closep(&format_->pb);
   if (status < 0) FailData(output_ + ": cannot write (" + av::ErrorText(status) + ")");
   file_->Commit();

@@ -40,7 +40,7 @@ class VideoWriter {
   const VideoReader& reader_;
   int64_t shift_;
   std::unique_ptr<TemporaryFile> file_;
-  AVFormatContext* format_ = nullptr;
+  av::Output format_;
   av::Codec encoder_;
   AVStream* stream_ = nullptr;
   std::unique_ptr<av::Converter> converter_;

@@ -342,8 +342,7 @@ TEST(VideoTest, BadInputsGetOneLineAndLeaveNothing) {
 
 // Starts a long render, sends it `signal` once it is under way and returns
 // its exit status and messages.
-RunResult Interrupted(const ScratchDir& dir, const std::string& in, const std::string& out,
-                      int signal) {
+RunResult Interrupted(const std::string& in, const std::string& out, int signal) {
   return RunShell("\"$VEXLOR\" apply --reference 'rd=sin(rs*9);gd=gs;bd=bs;' " + Q(in) + " " +
                   Q(out) + " & pid=$!; sleep 0.7; kill -" + std::to_string(signal) +
                   " $pid; wait $pid");
@@ -358,7 +357,7 @@ TEST(VideoTest, InterruptionRemovesThePartialOutputAndKeepsTheOldOne) {
     int signal, status;
   } cases[] = {{SIGINT, 130}, {SIGTERM, 143}};
   for (const auto& c : cases) {
-    RunResult r = Interrupted(dir, in, out, c.signal);
+    RunResult r = Interrupted(in, out, c.signal);
     EXPECT_EQ(r.status, c.status);
     EXPECT_EQ(r.err, "vexlor: interrupted; the output was not written\n");
     EXPECT_EQ(ReadFile(out), "keep me");
