@@ -363,6 +363,14 @@ TEST(VideoTest, InterruptionRemovesThePartialOutputAndKeepsTheOldOne) {
     EXPECT_EQ(ReadFile(out), "keep me");
     EXPECT_EQ(dir.Names(), (std::vector<std::string>{"in.mkv", "out.mp4"}));
   }
+  // A picture the same way.
+  WriteFile(dir.File("big.ppm"), Bytes(cli::EncodePpm(NoisePicture(1500, 1000, 3))));
+  WriteFile(dir.File("out.png"), "keep me");
+  RunResult r = Interrupted(dir.File("big.ppm"), dir.File("out.png"), SIGINT);
+  EXPECT_EQ(r.status, 130);
+  EXPECT_EQ(r.err.rfind("vexlor: interrupted", 0), 0u) << r.err;
+  EXPECT_EQ(ReadFile(dir.File("out.png")), "keep me");
+  EXPECT_EQ(dir.Names(), (std::vector<std::string>{"big.ppm", "in.mkv", "out.mp4", "out.png"}));
 }
 
 TEST(VideoTest, EditorReadsAnyFrameInAnyOrder) {
