@@ -20,7 +20,7 @@ struct Command {
 };
 
 constexpr const char* kMainHelp =
-    "vexlor " VEXLOR_VERSION ": a per-pixel expression filter for pictures and raw video\n"
+    "vexlor " VEXLOR_VERSION ": a per-pixel expression filter for pictures and videos\n"
     "\n"
     "usage: vexlor COMMAND [OPTIONS] ARGUMENTS\n"
     "       vexlor --help | --version\n"
