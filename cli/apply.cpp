@@ -1,34 +1,133 @@
-// vexlor apply: filters one PNG or PPM picture into a new PNG or PPM file.
+// vexlor apply: filters a picture (PNG, PPM, JPEG) into a new picture, or a
+// video into a new video. INPUT is told by its content, OUTPUT by its name.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include "cli/args.h"
 #include "cli/commands.h"
 #include "cli/filter.h"
 #include "cli/picture.h"
 #include "cli/progress.h"
 #include "cli/warnings.h"
+#include "cli/video.h"
+#include "engine/engine.h"
 
 namespace vexlor::cli {
+
+namespace {
+
+// Options that only pictures or only videos take.
+constexpr const char* kPictureOnly[] = {"--frame", "--format", "--png-level"};
+constexpr const char* kVideoOnly[] = {"--frames", "--codec", "--codec-option", "--no-audio",
+                                      "--ignore-damage"};
+
+// Whether a file starts like a picture the tool reads.
+bool StartsLikePicture(const std::string& path) {
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) FailErrno(path + ": cannot open");
+  struct stat st;
+  if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+    ::close(fd);
+    FailData(path + ": is a directory, not a file");
+  }
+  uint8_t head[8];
+  ssize_t n = ::read(fd, head, sizeof head);
+  ::close(fd);
+  if (n < 0) FailErrno(path + ": cannot read");
+  return IsPictureBytes(std::span(head, size_t(n)));
+}
+
+// Whether INPUT is a video; a media file the tool does not read fails here.
+bool InputIsVideo(const std::string& input) {
+  if (input == "-" || StartsLikePicture(input)) return false;
+  if (IsVideoFile(input)) return true;
+  ProbeVideo(input);
+  FailData(input + ": unsupported format (neither a video nor a PNG, PPM or JPEG picture)");
+}
+
+void RefuseOptions(const Args& args, std::span<const char* const> names, const char* kind) {
+  for (const char* name : names)
+    if (args.Has(name)) FailUsage(std::string(name) + " is for " + kind + " only");
+}
+
+void ApplyPicture(Args& args, const std::string& program, const std::string& input,
+                  const std::string& output) {
+  const std::string* formatName = args.Value("--format");
+  if (formatName && output != "-") FailUsage("--format is for OUTPUT '-' only");
+  if (output == "-" && !formatName) FailUsage("OUTPUT '-' needs --format png, ppm or jpg");
+  PictureFormat format = formatName ? FormatNamed(*formatName) : FormatForName(output);
+  int32_t frame = Int32Option(args, "--frame", 0);
+  int pngLevel =
+      static_cast<int>(CountOption(args, "--png-level", kPngDefaultLevel, kPngMaxLevel));
+  RunOptions run = RunOptionsFrom(args);
+  FilterSettings settings = MakeSettings(program, args.Has("--clamp"));
+  std::optional<uint32_t> seed = RandSeedOption(args);
+  Progress progress = Progress::ForArgs(args);
+
+  Picture in = ReadPicture(input);
+  Picture out{in.width, in.height, std::vector<uint32_t>(in.pixels.size())};
+  if (seed) RandSetState(*seed);
+  FilterPixels(settings, in.pixels.data(), out.pixels.data(), in.width, in.height, frame, run);
+  WritePicture(output, out, format, pngLevel);
+  progress.PictureDone(in.width, in.height);
+}
+
+void ApplyVideoFile(Args& args, const std::string& program, const std::string& input,
+                    const std::string& output) {
+  VideoJob job;
+  job.input = input;
+  job.output = output;
+  job.run = RunOptionsFrom(args);
+  job.settings = MakeSettings(program, args.Has("--clamp"));
+  if (const std::string* frames = args.Value("--frames")) job.range = ParseFrameRange(*frames);
+  job.randSeed = RandSeedOption(args);
+  if (const std::string* codec = args.Value("--codec")) job.codec = *codec;
+  for (const auto& [key, value] : args.options) {
+    if (key != "--codec-option") continue;
+    size_t eq = value.find('=');
+    if (eq == std::string::npos || eq == 0)
+      FailUsage("--codec-option: '" + value + "' is not KEY=VALUE");
+    job.options.emplace_back(value.substr(0, eq), value.substr(eq + 1));
+  }
+  job.audio = !args.Has("--no-audio");
+  job.ignoreDamage = args.Has("--ignore-damage");
+  job.progress = !args.Has("--quiet") && ::isatty(STDERR_FILENO) == 1;
+  ApplyVideo(job);
+}
+
+}  // namespace
 
 int RunApply(Args& args) {
   std::string program = TakeProgram(args);
   ExpectPositional(args, 2, "PROGRAM INPUT OUTPUT");
   const std::string& input = args.positional[0];
   const std::string& output = args.positional[1];
-  FormatForName(output);
-  int32_t frame = Int32Option(args, "--frame", 0);
-  int pngLevel =
-      static_cast<int>(CountOption(args, "--png-level", kPngDefaultLevel, kPngMaxLevel));
-  RunOptions run = RunOptionsFrom(args);
-  FilterSettings settings = MakeSettings(program, args.Has("--clamp"));
+  // The program first: a failing one is reported before any file is opened.
+  CheckProgramLength(program);
   CheckProgramRuns(program);
   PrintWarnings(args, ProgramWarnings(program));
-  Progress progress = Progress::ForArgs(args);
-
-  Picture in = ReadPicture(input);
-  Picture out{in.width, in.height, std::vector<uint32_t>(in.pixels.size())};
-  FilterPixels(settings, in.pixels.data(), out.pixels.data(), in.width, in.height, frame, run);
-  progress.FrameDone();
-  progress.Finish();
-  WritePicture(output, out, pngLevel);
+  bool pictureOut = output == "-" || IsPictureName(output);
+  if (!pictureOut && !IsVideoName(output))
+    FailData(output + ": unknown extension; OUTPUT must be a picture (.png, .ppm, .jpg) or a "
+                      "video (.mp4, .mkv, .mov, .webm, .avi, .y4m, ...)");
+  if (input == "-" && !pictureOut)
+    FailUsage("INPUT '-' is read as a picture; a video OUTPUT needs a video file as INPUT");
+  bool videoIn = InputIsVideo(input);
+  if (videoIn && pictureOut)
+    FailUsage(input + " is a video and " + output +
+              " a picture; name a video OUTPUT (.mp4, .mkv, ...), or pick a frame with 'ffmpeg "
+              "-i VIDEO -vf select=eq(n\\,N) -frames:v 1 frame.png'");
+  if (!videoIn && !pictureOut)
+    FailUsage(input + " is a picture and " + output +
+              " a video; name a picture OUTPUT (.png, .ppm, .jpg)");
+  if (videoIn) {
+    RefuseOptions(args, kPictureOnly, "pictures");
+    ApplyVideoFile(args, program, input, output);
+  } else {
+    RefuseOptions(args, kVideoOnly, "videos");
+    ApplyPicture(args, program, input, output);
+  }
   return 0;
 }
 

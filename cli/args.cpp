@@ -116,6 +116,15 @@ bool ParseTriple(const std::string& text, double out[3]) {
   return true;
 }
 
+std::optional<uint32_t> RandSeedOption(const Args& args) {
+  const std::string* text = args.Value("--rand-seed");
+  if (!text) return std::nullopt;
+  int64_t v;
+  if (!ParseInteger(*text, 0, UINT32_MAX, v))
+    FailUsage("--rand-seed: '" + *text + "' is not a whole number from 0 to 4294967295");
+  return static_cast<uint32_t>(v);
+}
+
 void ExpectPositional(const Args& args, size_t count, const char* what) {
   if (args.positional.size() == count) return;
   std::string message = args.command + " takes " + what;

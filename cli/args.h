@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -46,6 +47,10 @@ int64_t CountOption(const Args& args, std::string_view name, int64_t fallback, i
 
 // Three comma-separated numbers "A,B,C"; false unless the text is exactly that.
 bool ParseTriple(const std::string& text, double out[3]);
+
+// --rand-seed N (0 to 4294967295): the state of rand()'s generator before
+// the first pixel; nullopt when not given (the generator's first state).
+std::optional<uint32_t> RandSeedOption(const Args& args);
 
 // Fails with "COMMAND takes ..." unless exactly `count` positional arguments
 // remain; `what` names them for the message.

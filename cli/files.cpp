@@ -7,6 +7,7 @@
 #include <cerrno>
 
 #include "cli/files.h"
+#include "cli/signals.h"
 
 namespace vexlor::cli {
 
@@ -19,16 +20,6 @@ struct FileDescriptor {
     if (fd >= 0) ::close(fd);
   }
 };
-
-// Permission bits for a new file: those of the file it replaces, else the
-// usual 0666 less the umask.
-mode_t OutputMode(const std::string& path) {
-  struct stat st;
-  if (::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) return st.st_mode & 07777;
-  mode_t mask = ::umask(0);
-  ::umask(mask);
-  return 0666 & ~mask;
-}
 
 void WriteAll(int fd, std::span<const uint8_t> bytes, const std::string& what) {
   while (!bytes.empty()) {
@@ -73,22 +64,16 @@ std::vector<uint8_t> ReadStandardInput(uint64_t limit, const char* kind) {
   return ReadAll(STDIN_FILENO, "standard input", limit, kind);
 }
 
+void WriteStandardOutput(std::span<const uint8_t> bytes) {
+  WriteAll(STDOUT_FILENO, bytes, "standard output: cannot write");
+}
+
 void WriteFileAtomically(const std::string& path, std::span<const uint8_t> bytes) {
-  std::string temp = path + ".vexlor-XXXXXX";
-  FileDescriptor file{::mkostemp(temp.data(), O_CLOEXEC)};
-  if (file.fd < 0) FailErrno(path + ": cannot create a file beside it");
-  try {
-    WriteAll(file.fd, bytes, path + ": cannot write");
-    if (::fchmod(file.fd, OutputMode(path)) != 0) FailErrno(path + ": cannot set permissions");
-    if (::fsync(file.fd) != 0) FailErrno(path + ": cannot write");
-    int fd = file.fd;
-    file.fd = -1;
-    if (::close(fd) != 0) FailErrno(path + ": cannot write");
-    if (::rename(temp.c_str(), path.c_str()) != 0) FailErrno(path + ": cannot replace");
-  } catch (...) {
-    ::unlink(temp.c_str());
-    throw;
-  }
+  TemporaryFile file(path);
+  WriteAll(file.fd(), bytes, path + ": cannot write");
+  if (::fsync(file.fd()) != 0) FailErrno(path + ": cannot write");
+  file.CloseDescriptor();
+  file.Commit();
 }
 
 }  // namespace vexlor::cli

@@ -22,6 +22,9 @@ inline constexpr uint64_t kMaxPictureFileBytes = uint64_t{1} << 32;
 inline constexpr uint64_t kMaxProgramFileBytes = uint64_t{1} << 20;
 // Writes bytes to a temporary file beside path and renames it into place once
 // complete, so that path is either left as it was or holds all of bytes.
+// A signal meanwhile removes the temporary file (see cli/signals.h).
 void WriteFileAtomically(const std::string& path, std::span<const uint8_t> bytes);
+// Writes all of bytes to standard output.
+void WriteStandardOutput(std::span<const uint8_t> bytes);
 
 }  // namespace vexlor::cli

@@ -5,6 +5,7 @@
 
 #include "cli/args.h"
 #include "cli/commands.h"
+#include "cli/signals.h"
 
 namespace vexlor::cli {
 
@@ -19,7 +20,7 @@ struct Command {
 };
 
 constexpr const char* kMainHelp =
-    "vexlor " VEXLOR_VERSION ": a per-pixel expression filter for pictures and raw video\n"
+    "vexlor " VEXLOR_VERSION ": a per-pixel expression filter for pictures and videos\n"
     "\n"
     "usage: vexlor COMMAND [OPTIONS] ARGUMENTS\n"
     "       vexlor --help | --version\n"
@@ -39,29 +40,50 @@ constexpr const char* kApplyHelp =
     "usage: vexlor apply [OPTIONS] PROGRAM INPUT OUTPUT\n"
     "       vexlor apply [OPTIONS] -f FILE INPUT OUTPUT\n"
     "\n"
-    "Filters the picture INPUT (PNG: 8-bit gray, gray+alpha, RGB, RGBA or palette;\n"
-    "or binary PPM, P6 with maxval 255) and writes OUTPUT as 8-bit RGB, PNG or PPM\n"
-    "by its extension. The picture is filtered bottom line first, as the host lays\n"
-    "out its frames, so rand() gives the plug-in's patterns. OUTPUT is replaced only\n"
-    "once it is complete; on any failure it is left as it was. A program that does\n"
-    "not run (the filter would make every pixel black) is an error: see 'check'.\n"
-    "Parts of a program without effect and output channels that no statement\n"
-    "assigns are warned about on standard error before the work starts.\n"
+    "Filters a picture or a video. INPUT is told by its content: a picture (PNG:\n"
+    "8-bit gray, gray+alpha, RGB, RGBA or palette; binary PPM, P6 with maxval 255;\n"
+    "JPEG) or a video in any container and codec FFmpeg reads (mp4, mkv, mov,\n"
+    "webm, avi, y4m, ...). OUTPUT is told by its extension: a picture as 8-bit RGB\n"
+    "(.png, .ppm, .jpg), or a video (.mp4, .mov, .mkv: H.264 at CRF 18; .webm: VP9;\n"
+    "others: see the README). A picture gives a picture, a video a video.\n"
+    "\n"
+    "Each frame is filtered bottom line first, as the host lays out its frames,\n"
+    "with fr its index in the video from 0; rand() runs on from frame to frame.\n"
+    "A video keeps its frame rate, time stamps, size, aspect ratio, rotation and\n"
+    "colour tags, and its audio and subtitle streams are copied unchanged. OUTPUT\n"
+    "is replaced only once it is complete; on any failure, Ctrl-C included, it is\n"
+    "left as it was. A program that does not run (the filter would make every\n"
+    "pixel black) is an error: see 'check'. Parts of a program without effect and\n"
+    "output channels that no statement assigns are warned about on standard\n"
+    "error before the work starts.\n"
     "\n"
     "options:\n"
-    "  --clamp        limit each channel to 0..255 (\"Verify 0-1 limits\")\n"
-    "  --frame N      frame number fr (default 0)\n"
-    "  --threads N    threads to filter on (default 0: one per core)\n"
-    "  --reference    use the straightforward per-pixel frame mapping\n"
-    "  --png-level N  PNG compression: 0 none, 1 fastest (default), 9 smallest\n"
-    "  --quiet        no progress on standard error (warnings still show)\n"
-    "  --no-warnings  no warnings about parts of the program without effect\n"
-    "  -f FILE        read PROGRAM from FILE (- for standard input)\n"
+    "  --clamp               limit each channel to 0..255 (\"Verify 0-1 limits\")\n"
+    "  --rand-seed N         rand()'s generator state before the first pixel\n"
+    "  --threads N           threads to filter on (default 0: one per core)\n"
+    "  --reference           use the straightforward per-pixel frame mapping\n"
+    "  --quiet               no progress on standard error (warnings still show)\n"
+    "  --no-warnings         no warnings about parts of the program without effect\n"
+    "  -f FILE               read PROGRAM from FILE (- for standard input)\n"
+    "picture options:\n"
+    "  --frame N             frame number fr (default 0)\n"
+    "  --png-level N         PNG compression: 0 none, 1 fastest (default), 9 smallest\n"
+    "  --format FMT          png, ppm or jpg: OUTPUT's format when it is - (standard\n"
+    "                        output); INPUT - reads standard input\n"
+    "video options:\n"
+    "  --frames FIRST-LAST   filter only input frames FIRST to LAST (FIRST- to the\n"
+    "                        end); rand() gives what a whole run gives there\n"
+    "  --codec NAME          another video encoder (ffv1, libx265, ...)\n"
+    "  --codec-option K=V    an encoder option (repeatable; pix_fmt=FMT too)\n"
+    "  --no-audio            leave out the audio and subtitle streams\n"
+    "  --ignore-damage       skip damaged frames instead of stopping\n"
     "\n"
     "examples:\n"
-    "  vexlor apply --clamp 'y=0.3*rs+0.59*gs+0.11*bs;rd=y;gd=y;bd=y;' in.png gray.png\n"
-    "  vexlor apply --frame 25 'rd=rs;gd=gs;bd=sin(bs*pi+fr/10);' in.ppm out.png\n"
-    "  vexlor apply -f effect.txt in.png out.ppm\n";
+    "  vexlor apply 'rd=rs;gd=gs;bd=bs*abs(sin(fr/10));' in.mp4 out.mp4\n"
+    "  vexlor apply --clamp 'y=0.3*rs+0.59*gs+0.11*bs;rd=y;gd=y;bd=y;' in.jpg gray.png\n"
+    "  vexlor apply --frames 0-249 -f effect.txt in.mkv part1.mkv\n"
+    "  vexlor apply --codec ffv1 'rd=rand();gd=gs;bd=bs;' in.mov noise.mkv\n"
+    "  cat in.png | vexlor apply --format jpg 'rd=gs;gd=rs;bd=bs;' - - > out.jpg\n";
 
 constexpr const char* kStreamHelp =
     "usage: vexlor stream --size WxH [OPTIONS] PROGRAM\n"
@@ -81,6 +103,7 @@ constexpr const char* kStreamHelp =
     "  --frames K       stop after K frames (default: at the end of the input)\n"
     "  --threads N      threads to filter on (default 0: one per core)\n"
     "  --reference      use the straightforward per-pixel frame mapping\n"
+    "  --rand-seed N    rand()'s generator state before the first pixel\n"
     "  --quiet          no progress on standard error (warnings still show)\n"
     "  --no-warnings    no warnings about parts of the program without effect\n"
     "  -f FILE          read PROGRAM from FILE\n"
@@ -88,7 +111,9 @@ constexpr const char* kStreamHelp =
     "example (a video through ffmpeg and back):\n"
     "  ffmpeg -v error -i in.mp4 -f rawvideo -pix_fmt bgr0 - |\n"
     "    vexlor stream --size 640x360 --clamp 'rd=rs;gd=gs;bd=bs*abs(sin(fr/10));' |\n"
-    "    ffmpeg -v error -f rawvideo -pix_fmt bgr0 -s 640x360 -r 25 -i - out.mp4\n";
+    "    ffmpeg -v error -f rawvideo -pix_fmt bgr0 -s 640x360 -r 25 -i - -pix_fmt yuv420p \\\n"
+    "      out.mp4\n"
+    "('vexlor apply PROGRAM in.mp4 out.mp4' does all of it in one command.)\n";
 
 constexpr const char* kCheckHelp =
     "usage: vexlor check [--listing] PROGRAM\n"
@@ -149,38 +174,44 @@ constexpr const char* kServeHelp =
     "       vexlor serve [OPTIONS] -f FILE INPUT\n"
     "\n"
     "Opens a live editor in the browser: prints the address to open, then serves\n"
-    "until Ctrl-C. The page shows INPUT (a PNG or PPM picture) and the picture the\n"
-    "program makes of it, as the program is typed, with what 'check' says, the\n"
-    "test message, the apply command line and the plug-in's script line. With\n"
-    "-f FILE, Save (Ctrl-S) writes the program back to FILE. The server listens on\n"
-    "127.0.0.1 only, unless --host names another address.\n"
+    "until Ctrl-C. The page shows INPUT (a picture, or a video's frames) and the\n"
+    "picture the program makes of it as the program is typed, with what 'check'\n"
+    "says, the warnings, the test message, the apply command line and the plug-in's\n"
+    "script line. With -f FILE, Save (Ctrl-S) writes the program back to FILE.\n"
+    "The server listens on 127.0.0.1 only, unless --host names another address.\n"
     "\n"
     "options:\n"
-    "  --port N     port to listen on (default 0: a free one)\n"
-    "  --host ADDR  address to listen on (default 127.0.0.1; others get a warning)\n"
-    "  --clamp      start with \"Verify 0-1 limits\" checked\n"
-    "  --frame N    start at frame N (fr)\n"
-    "  -f FILE      edit the program in FILE (Save writes it back)\n"
+    "  --port N         port to listen on (default 0: a free one)\n"
+    "  --host ADDR      address to listen on (default 127.0.0.1; others get a warning)\n"
+    "  --clamp          start with \"Verify 0-1 limits\" checked\n"
+    "  --frame N        start at frame N (fr; for a video, its frame N)\n"
+    "  --rand-seed N    rand()'s generator state before the first pixel of a render\n"
+    "  -f FILE          edit the program in FILE (Save writes it back)\n"
     "\n"
     "examples:\n"
     "  vexlor serve photo.png\n"
-    "  vexlor serve -f effect.txt --clamp photo.png\n";
+    "  vexlor serve -f effect.txt --clamp photo.jpg\n"
+    "  vexlor serve --frame 100 'rd=rs;gd=gs;bd=bs*abs(sin(fr/10));' clip.mp4\n";
 
 constexpr OptionSpec kHelpOption{"--help", ""};
 constexpr OptionSpec kFileOption{"-f", "FILE"};
 constexpr OptionSpec kApplyOptions[] = {
-    kHelpOption,        kFileOption,         {"--clamp", ""}, {"--frame", "N"},
-    {"--threads", "N"}, {"--reference", ""}, {"--quiet", ""}, {"--png-level", "N"},
+    kHelpOption,           kFileOption,          {"--clamp", ""},
+    {"--frame", "N"},      {"--threads", "N"},   {"--reference", ""},
+    {"--quiet", ""},       {"--rand-seed", "N"}, {"--format", "FMT"},
+    {"--frames", "FIRST-LAST"}, {"--codec", "NAME"}, {"--codec-option", "KEY=VALUE"},
+    {"--no-audio", ""},    {"--ignore-damage", ""}, {"--png-level", "N"},
     {"--no-warnings", ""},
 };
 constexpr OptionSpec kStreamOptions[] = {
     kHelpOption,         kFileOption,      {"--size", "WxH"},  {"--clamp", ""},
     {"--start-frame", "N"}, {"--frames", "K"}, {"--threads", "N"}, {"--reference", ""},
-    {"--quiet", ""},        {"-s", "WxH"},     {"--no-warnings", ""},
+    {"--quiet", ""},        {"-s", "WxH"},     {"--no-warnings", ""}, {"--rand-seed", "N"},
 };
 constexpr OptionSpec kCheckOptions[] = {kHelpOption, kFileOption, {"--listing", ""}};
 constexpr OptionSpec kServeOptions[] = {kHelpOption,     kFileOption,       {"--port", "N"},
-                                        {"--host", "ADDR"}, {"--clamp", ""}, {"--frame", "N"}};
+                                        {"--host", "ADDR"}, {"--clamp", ""}, {"--frame", "N"},
+                                        {"--rand-seed", "N"}};
 constexpr OptionSpec kTestOptions[] = {kHelpOption, kFileOption};
 constexpr OptionSpec kPixelOptions[] = {
     kHelpOption,         kFileOption,   {"--rgb", "R,G,B"}, {"--bytes", "R,G,B"},
@@ -188,7 +219,7 @@ constexpr OptionSpec kPixelOptions[] = {
 };
 
 const Command kCommands[] = {
-    {"apply", "filter a PNG or PPM picture into a new picture", kApplyHelp, kApplyOptions,
+    {"apply", "filter a picture or a video into a new one", kApplyHelp, kApplyOptions,
      RunApply},
     {"stream", "filter raw 32-bit video frames from standard input to output", kStreamHelp,
      kStreamOptions, RunStream},
@@ -219,6 +250,7 @@ void PrintMainHelp() {
 }
 
 int Main(int argc, char** argv) {
+  InstallSignalCleanup();
   if (argc < 2) FailUsage("missing command (see 'vexlor --help')");
   std::string_view name = argv[1];
   if (name == "--help" || name == "-h" || name == "help") {

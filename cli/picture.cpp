@@ -1,5 +1,5 @@
 // Picture files: format detection, binary PPM (P6, maxval 255), and reading
-// and writing by file name.
+// and writing by file name or through standard input and output.
 #include <algorithm>
 #include <cctype>
 
@@ -11,6 +11,29 @@ namespace vexlor::cli {
 namespace {
 
 constexpr uint8_t kPngMagic[] = {0x89, 'P', 'N', 'G'};
+constexpr uint8_t kJpegMagic[] = {0xFF, 0xD8, 0xFF};
+
+bool StartsWith(std::span<const uint8_t> bytes, std::span<const uint8_t> magic) {
+  return bytes.size() >= magic.size() && std::equal(magic.begin(), magic.end(), bytes.begin());
+}
+
+// Formats by extension and by --format's names.
+struct FormatName {
+  const char* name;
+  PictureFormat format;
+};
+constexpr FormatName kFormatNames[] = {
+    {"png", PictureFormat::Png},
+    {"ppm", PictureFormat::Ppm},
+    {"jpg", PictureFormat::Jpeg},
+    {"jpeg", PictureFormat::Jpeg},
+};
+
+const FormatName* FindFormat(const std::string& name) {
+  for (const FormatName& f : kFormatNames)
+    if (name == f.name) return &f;
+  return nullptr;
+}
 
 // Reads the P6 header's fields: whitespace and '#' comments between them,
 // exactly one whitespace byte after the last.
@@ -55,12 +78,33 @@ const char* PictureSizeProblem(int64_t width, int64_t height) {
   return nullptr;
 }
 
-PictureFormat FormatForName(const std::string& path) {
+namespace {
+
+// A file name's extension without its dot, in lower case ("" for none).
+std::string Extension(const std::string& path) {
   size_t dot = path.rfind('.');
-  std::string ext = dot == std::string::npos ? "" : Lower(path.substr(dot));
-  if (ext == ".png") return PictureFormat::Png;
-  if (ext == ".ppm") return PictureFormat::Ppm;
-  FailUsage(path + ": unknown picture format; the name must end in .png or .ppm");
+  size_t slash = path.rfind('/');
+  if (dot == std::string::npos || (slash != std::string::npos && slash > dot)) return "";
+  return Lower(path.substr(dot + 1));
+}
+
+}  // namespace
+
+bool IsPictureName(const std::string& path) { return FindFormat(Extension(path)) != nullptr; }
+
+PictureFormat FormatForName(const std::string& path) {
+  if (const FormatName* f = FindFormat(Extension(path))) return f->format;
+  FailUsage(path + ": unknown picture format; the name must end in .png, .ppm, .jpg or .jpeg");
+}
+
+PictureFormat FormatNamed(const std::string& name) {
+  if (const FormatName* f = FindFormat(Lower(name))) return f->format;
+  FailUsage("--format: '" + name + "' is not png, ppm or jpg");
+}
+
+bool IsPictureBytes(std::span<const uint8_t> bytes) {
+  return StartsWith(bytes, kPngMagic) || StartsWith(bytes, kJpegMagic) ||
+         (bytes.size() >= 2 && bytes[0] == 'P' && bytes[1] >= '1' && bytes[1] <= '7');
 }
 
 Picture DecodePpm(std::span<const uint8_t> bytes, const std::string& name) {
@@ -107,20 +151,36 @@ Picture DecodePicture(std::span<const uint8_t> bytes, const std::string& name) {
   if (std::equal(bytes.begin(), bytes.begin() + std::min(bytes.size(), sizeof kPngMagic),
                  kPngMagic))
     return DecodePng(bytes, name);
+  if (StartsWith(bytes, kJpegMagic)) return DecodeJpeg(bytes, name);
   if (bytes.size() >= 2 && bytes[0] == 'P' && bytes[1] >= '1' && bytes[1] <= '7')
     return DecodePpm(bytes, name);
-  FailData(name + ": unsupported format (not a PNG or PPM picture)");
+  FailData(name + ": unsupported format (not a PNG, PPM or JPEG picture)");
+}
+
+std::vector<uint8_t> EncodePicture(const Picture& picture, PictureFormat format, int pngLevel) {
+  switch (format) {
+    case PictureFormat::Png: return EncodePng(picture, pngLevel);
+    case PictureFormat::Ppm: return EncodePpm(picture);
+    case PictureFormat::Jpeg: return EncodeJpeg(picture);
+  }
+  return {};
 }
 
 Picture ReadPicture(const std::string& path) {
+  if (path == "-")
+    return DecodePicture(ReadStandardInput(kMaxPictureFileBytes, "picture"), "standard input");
   return DecodePicture(ReadWholeFile(path, kMaxPictureFileBytes, "picture"), path);
 }
 
 void WritePicture(const std::string& path, const Picture& picture, int pngLevel) {
-  std::vector<uint8_t> bytes = FormatForName(path) == PictureFormat::Png
-                                   ? EncodePng(picture, pngLevel)
-                                   : EncodePpm(picture);
-  WriteFileAtomically(path, bytes);
+  WritePicture(path, picture, FormatForName(path), pngLevel);
+}
+
+void WritePicture(const std::string& path, const Picture& picture, PictureFormat format,
+                  int pngLevel) {
+  std::vector<uint8_t> bytes = EncodePicture(picture, format, pngLevel);
+  if (path == "-") WriteStandardOutput(bytes);
+  else WriteFileAtomically(path, bytes);
 }
 
 }  // namespace vexlor::cli

@@ -1,4 +1,4 @@
-// Pictures: pixels held top line first, and their PNG and PPM files.
+// Pictures: pixels held top line first, and their PNG, PPM and JPEG files.
 #pragma once
 
 #include <cstdint>
@@ -20,11 +20,18 @@ struct Picture {
 // Pictures and frames hold at most this many pixels: 1 GiB per buffer.
 inline constexpr int64_t kMaxPixels = int64_t{1} << 28;
 
-enum class PictureFormat { Png, Ppm };
+enum class PictureFormat { Png, Ppm, Jpeg };
 
-// Format named by a file name's extension (.png or .ppm, any case); a usage
-// failure for any other.
+// Format named by a file name's extension (.png, .ppm, .jpg or .jpeg, any
+// case); a usage failure for any other.
 PictureFormat FormatForName(const std::string& path);
+// Whether a file name's extension is one of a picture format.
+bool IsPictureName(const std::string& path);
+// Format named by --format's value (png, ppm, jpg or jpeg); a usage failure
+// for any other.
+PictureFormat FormatNamed(const std::string& name);
+// Whether bytes start like a picture file the tool reads (PNG, PPM, JPEG).
+bool IsPictureBytes(std::span<const uint8_t> bytes);
 
 // Decoders take a file's bytes; `name` appears in their failure messages.
 Picture DecodePicture(std::span<const uint8_t> bytes, const std::string& name);
@@ -40,13 +47,21 @@ inline constexpr int kPngFastestLevel = 1;
 inline constexpr int kPngMaxLevel = 9;
 inline constexpr int kPngDefaultLevel = kPngFastestLevel;
 
+Picture DecodeJpeg(std::span<const uint8_t> bytes, const std::string& name);
 // Encoders write 8-bit RGB; the pixels' top byte is dropped.
 std::vector<uint8_t> EncodePng(const Picture& picture, int level = kPngDefaultLevel);
 std::vector<uint8_t> EncodePpm(const Picture& picture);
+std::vector<uint8_t> EncodeJpeg(const Picture& picture);
+std::vector<uint8_t> EncodePicture(const Picture& picture, PictureFormat format,
+                                   int pngLevel = kPngDefaultLevel);
 
+// Reads a picture file, or standard input for "-".
 Picture ReadPicture(const std::string& path);
-// pngLevel applies when the path names a PNG file.
+// Writes a picture in the format of its extension, or to standard output in
+// `format` for "-"; pngLevel applies when the picture is written as PNG.
 void WritePicture(const std::string& path, const Picture& picture,
+                  int pngLevel = kPngDefaultLevel);
+void WritePicture(const std::string& path, const Picture& picture, PictureFormat format,
                   int pngLevel = kPngDefaultLevel);
 
 // Why width x height is not a size the tool handles, or nullptr when it is.

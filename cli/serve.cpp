@@ -186,21 +186,29 @@ bool IsShellSafe(char c) {
          std::string_view("_./,:=+@%-").find(c) != std::string_view::npos;
 }
 
-// Name of the picture the apply command line writes: INPUT's name without
-// its folder and extension, with "-filtered.png".
-std::string OutputName(const std::string& input) {
+// Name of the file the apply command line writes: INPUT's name without its
+// folder and extension, with "-filtered" and the extension: .png for a
+// picture, INPUT's own for a video (apply writes a video of a video).
+std::string OutputName(const std::string& input, bool video) {
   std::string name = input.substr(input.find_last_of('/') + 1);
-  if (size_t dot = name.rfind('.'); dot != std::string::npos && dot > 0) name.resize(dot);
-  return (name.empty() ? "out" : name) + "-filtered.png";
+  std::string extension = ".png";
+  if (size_t dot = name.rfind('.'); dot != std::string::npos && dot > 0) {
+    if (video) extension = name.substr(dot);
+    name.resize(dot);
+  }
+  if (video && extension == ".png") extension = ".mkv";
+  return (name.empty() ? "out" : name) + "-filtered" + extension;
 }
 
-// The vexlor apply command line that writes the frame the page shows.
+// The vexlor apply command line that writes what the page shows: the frame
+// of a picture, or the whole of a video (whose frame fr is the one shown).
 std::string ApplyCommand(const std::string& program, bool clamp, int64_t frame,
-                         const std::string& input) {
-  std::string output = OutputName(input);
+                         std::optional<uint32_t> randSeed, const std::string& input, bool video) {
+  std::string output = OutputName(input, video);
   std::string line = "vexlor apply";
   if (clamp) line += " --clamp";
-  if (frame != 0) line += " --frame " + std::to_string(frame);
+  if (frame != 0 && !video) line += " --frame " + std::to_string(frame);
+  if (randSeed) line += " --rand-seed " + std::to_string(*randSeed);
   // A word that starts with '-' would be read as an option.
   if (program.starts_with('-') || input.starts_with('-')) line += " --";
   return line + " " + ShellWord(program) + " " + ShellWord(input) + " " + ShellWord(output);
@@ -572,7 +580,10 @@ struct EditorServer::Impl {
       RandSetState(state);
     });
     body["scriptLine"] = ScriptLine(settings);
-    body["applyCommand"] = ApplyCommand(edit.program, edit.clamp, edit.frame, options.input);
+    body["applyCommand"] = ApplyCommand(
+        edit.program, edit.clamp, edit.frame,
+        options.randStart == kFirstRandState ? std::nullopt : std::optional(options.randStart),
+        options.input, source->video());
     SendJson(res, 200, body);
   }
 

@@ -1,19 +1,12 @@
-// Opening serve's INPUT: the video adapter, when the build has the video
-// reader, and the picture case.
+// Opening serve's INPUT: a video through the video reader, else a picture.
 #include "cli/serve_source.h"
 
-#include <unistd.h>
-
-#if __has_include("cli/video.h")
 #include "cli/video.h"
-#define VEXLOR_SERVE_VIDEO 1
-#endif
 
 namespace vexlor::cli {
 
 namespace {
 
-#ifdef VEXLOR_SERVE_VIDEO
 // A video's frames through the video reader, which seeks to the nearest key
 // frame and decodes forward to the frame asked for.
 class VideoSource : public FrameSource {
@@ -28,23 +21,12 @@ class VideoSource : public FrameSource {
  private:
   VideoFrames frames_;
 };
-#endif
 
 }  // namespace
 
 std::unique_ptr<FrameSource> OpenFrameSource(const std::string& path) {
-#ifdef VEXLOR_SERVE_VIDEO
   if (IsVideoFile(path)) return std::make_unique<VideoSource>(path);
   return std::make_unique<PictureSource>(ReadPicture(path));
-#else
-  try {
-    return std::make_unique<PictureSource>(ReadPicture(path));
-  } catch (const Failure& failure) {
-    if (failure.status != kExitData || ::access(path.c_str(), R_OK) != 0) throw;
-    // A video is not a picture either: say why this build cannot take it.
-    throw Failure(failure.status, std::string(failure.what()) + " (" + kNoVideoSupport + ")");
-  }
-#endif
 }
 
 }  // namespace vexlor::cli

@@ -37,11 +37,8 @@ class PictureSource : public FrameSource {
   Picture picture_;
 };
 
-// Opens INPUT as a video when it is one and this build reads videos, else as
-// a picture; a data failure names the file when neither works.
+// Opens INPUT as a video when it is one, else as a picture; a data failure
+// names the file when neither works.
 std::unique_ptr<FrameSource> OpenFrameSource(const std::string& path);
-
-// What a build without video support says about a file it cannot read.
-inline constexpr const char* kNoVideoSupport = "video inputs are not supported yet";
 
 }  // namespace vexlor::cli

@@ -12,6 +12,7 @@
 #include "cli/picture.h"
 #include "cli/progress.h"
 #include "cli/warnings.h"
+#include "engine/engine.h"
 
 namespace vexlor::cli {
 
@@ -76,8 +77,10 @@ int RunStream(Args& args) {
   int64_t limit = CountOption(args, "--frames", INT64_MAX, INT64_MAX);
   RunOptions run = RunOptionsFrom(args);
   FilterSettings settings = MakeSettings(program, args.Has("--clamp"));
+  std::optional<uint32_t> seed = RandSeedOption(args);
   CheckProgramRuns(program);
   PrintWarnings(args, ProgramWarnings(program));
+  if (seed) RandSetState(*seed);
   CheckNotTerminal(STDIN_FILENO, "standard input");
   CheckNotTerminal(STDOUT_FILENO, "standard output");
   // A reader that goes away is reported as a write error, not a signal.

@@ -15,7 +15,7 @@
 # VEXLOR_REQUIRE_WINE=1 (wine for 32-bit programs is a must, not a skip).
 
 VEXLOR_CORE_PACKAGES=(cmake make g++ libgtest-dev libbenchmark-dev libpng-dev pkg-config python3
-  libavformat-dev libavcodec-dev libavutil-dev libswscale-dev libturbojpeg0-dev
+  libavformat-dev libavcodec-dev libavfilter-dev libavutil-dev libswscale-dev libturbojpeg0-dev
   libjpeg62-turbo-dev libcpp-httplib-dev nlohmann-json3-dev dpkg-dev groff-base unzip)
 
 # Tests that compare our output with other tools' or run cases in parallel.

@@ -117,7 +117,8 @@ TEST(ApplyTest, EveryFailureIsOneLineAndLeavesTheOutputAsItWas) {
       {{"--clamp=1", prog, good, out}, 2, "--clamp takes no value"},
       {{prog, good}, 2, "apply takes PROGRAM INPUT OUTPUT"},
       {{prog, good, out, "extra"}, 2, "unexpected 'extra'"},
-      {{prog, good, dir.File("out.gif")}, 2, "out.gif: unknown picture format"},
+      {{prog, good, dir.File("out.gif")}, 2, "in.png is a picture and"},
+      {{prog, good, dir.File("out.xyz")}, 1, "out.xyz: unknown extension"},
       {{prog, good, out, "-f"}, 2, "-f needs a FILE"},
   };
   for (const Case& c : cases) {

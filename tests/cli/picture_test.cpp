@@ -116,7 +116,7 @@ TEST(PictureTest, CorruptTruncatedAndUnsupportedInputIsRefused) {
     std::string bytes, expected;
   } cases[] = {
       {"", "empty file"},
-      {"GIF89a", "not a PNG or PPM"},
+      {"GIF89a", "not a PNG, PPM or JPEG"},
       {"P3\n2 2\n255\n0 0 0", "unsupported format P3"},
       {"P5\n2 2\n255\n0000", "unsupported format P5"},
       {"P6\n1 1\n65535\n012345", "unsupported PPM maxval 65535"},
@@ -150,7 +150,12 @@ TEST(PictureTest, PpmReaderRefusesInputShorterThanItsMagic) {
 TEST(PictureTest, OutputFormatComesFromTheExtension) {
   EXPECT_EQ(FormatForName("a.png"), PictureFormat::Png);
   EXPECT_EQ(FormatForName("dir.ppm/A.PPM"), PictureFormat::Ppm);
-  for (const char* name : {"a.jpg", "png", "a.png.tmp", "a"}) {
+  EXPECT_EQ(FormatForName("a.JPG"), PictureFormat::Jpeg);
+  EXPECT_EQ(FormatForName("a.jpeg"), PictureFormat::Jpeg);
+  EXPECT_EQ(FormatNamed("jpg"), PictureFormat::Jpeg);
+  EXPECT_EQ(FormatNamed("PPM"), PictureFormat::Ppm);
+  EXPECT_THROW(FormatNamed("gif"), Failure);
+  for (const char* name : {"a.gif", "png", "a.png.tmp", "a", "dir.png/a"}) {
     try {
       FormatForName(name);
       ADD_FAILURE() << name;
