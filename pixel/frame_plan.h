@@ -4,14 +4,16 @@
 //
 // Everything that decides the compilation (which names get registered, each
 // statement's postfix program, the failing statement) depends on the text
-// alone, so the plan replays the statement runner's steps once with the real
-// engine and translates each statement's program. Values are then classified:
+// alone, so the plan walks the statements once with the runner's own walk and
+// translates each statement's compiled program. Values are then classified:
 // uniform (the same at every pixel, computed once), table (a function of one
 // input channel only, computed for its 256 possible inputs; on large frames
 // also two-channel values that call library functions, for their 65536
 // inputs), or per pixel (computed over blocks of pixels, one array per value).
 // rand() values are per pixel: each pixel's are reached by jumping the
 // generator to the steps the column-by-column run gives that pixel.
+//
+// pixel/plan_builder.cpp makes the plan, pixel/frame_run.cpp runs it.
 #pragma once
 
 #include <cstdint>
@@ -23,9 +25,6 @@
 #include "pixel/pixel.h"
 
 namespace vexlor {
-
-// Bit position of each channel in a packed pixel: red, green, blue.
-inline constexpr int kChannelShift[3] = {16, 8, 0};
 
 // How MapFrameWith divides the work; tests use small numbers to reach block
 // and thread boundaries on small frames.
@@ -40,15 +39,19 @@ struct FrameOptions {
 void MapFrameWith(const FilterSettings& settings, ConstPixelView src, PixelView dst, int32_t frame,
                   const FrameOptions& options);
 
-// One value of the translated program.
-struct PlanNode {
-  Kernel kernel;      // the operation and its parameters
-  uint8_t deps;       // kDepRed | kDepGreen | kDepBlue | kDepRand
-  int first;          // operands: FramePlan::operands_[first .. first + kernel.argc)
-  double value;       // kConstant: the value
-  int index;          // kInput: channel 0..2; kRand: the call's rank within a pixel
+// What a step of the per-block program does.
+enum class StepKind : uint8_t {
+  kKernel,      // an array operation over registers
+  kInput,       // a source channel's values
+  kGather,      // a one-channel table looked up through the source pixels
+  kGatherPair,  // a two-channel table looked up likewise
+  kRand,        // rand() values
 };
 
+// The finished plan of one frame, which the frame runner executes: tables of
+// the values that depend on one or two channels, the sums of the output terms
+// that such values and uniform values give, and the steps of the per-pixel
+// values. PlanBuilder makes it; nothing of the building is kept.
 class FramePlan {
  public:
   enum class Status {
@@ -74,32 +77,21 @@ class FramePlan {
   void Map(ConstPixelView src, PixelView dst, uint32_t randState, const FrameOptions& options) const;
 
  private:
-  // One step of the per-block program: a kernel over registers, a gather of a
-  // table through one channel of the source pixels, or rand() values.
+  friend class PlanBuilder;
+
+  // One step of the per-block program.
   struct Step {
-    Kernel kernel;
-    int out;    // register written
-    int first;  // operand registers: stepArgs_[first .. first + kernel.argc)
-    int table;  // kGather: offset of the table in tables_
-    int shift;   // kGather, kInput, kGatherPair: a channel's bit position in a source pixel
-    int shift2;  // kGatherPair: the second channel's
-    int rand;   // kRand: the call's rank within a pixel
+    StepKind kind;
+    Kernel kernel{};  // kKernel: the operation
+    int out = 0;      // register written
+    int first = 0;    // kKernel: operand registers stepArgs_[first .. first + kernel.argc)
+    int table = 0;    // kGather, kGatherPair: offset of the table in tables_
+    int shift = 0;    // kInput, kGather, kGatherPair: a channel's bit position
+    int shift2 = 0;   // kGatherPair: the second channel's
+    int rand = 0;     // kRand: the call's rank within a pixel
   };
   struct Worker;
 
-  void Translate(std::string_view text, int32_t frame);
-  int TranslateProgram(const Program& program, const double* slots, const int* slotNodes);
-  int AddNode(const Kernel& k, const int* args);
-  int AddConstant(double v);
-  // Where a node's values are computed.
-  enum class Place : uint8_t { kDead, kUniform, kTable, kPairTable, kPerPixel };
-  int Operand(size_t n, int i) const { return operands_[size_t(nodes_[n].first + i)]; }
-  void Prepare(bool pairTables);
-  void PlacePairTables(std::vector<Place>& place) const;
-  void BuildTables(const std::vector<Place>& place);
-  void FillTable(size_t n);
-  void FillPairTable(size_t n);
-  void BuildSteps(const std::vector<Place>& place);
   void RunRows(Worker& w, ConstPixelView src, PixelView dst, int32_t y0, int32_t y1) const;
   void RunBlock(Worker& w, const uint32_t* px, uint32_t* out, int32_t x0, int32_t y, int n) const;
   void CombineTables(const uint32_t* px, uint32_t* out, int n) const;
@@ -107,11 +99,7 @@ class FramePlan {
   Status status_ = Status::kRuns;
   bool clamp_ = false;
   uint32_t randCalls_ = 0;
-  std::vector<PlanNode> nodes_;
-  std::vector<int> operands_;
-  int outputs_[3] = {};              // nodes of rd, gd, bd
-  std::vector<int> tableOf_;         // node -> offset of its table in tables_, or -1
-  std::vector<double> tables_;       // 256 values per table node, 65536 per pair table
+  std::vector<double> tables_;       // 256 values per table, 65536 per pair table
   uint32_t combined_[3][256] = {};   // output terms summed by the channel that indexes them
   bool tableOutputs_ = false;        // whether an output is a table (else combined_ is uniform)
   std::vector<Step> steps_;

@@ -48,23 +48,32 @@ void FramePlan::RunBlock(Worker& w, const uint32_t* px, uint32_t* out, int32_t x
   const double* args[kStackSize];
   for (const Step& step : steps_) {
     double* o = w.Reg(step.out);
-    if (step.kernel.op == BlockOp::kInput) {
-      // The table of an input holds channel / 256, which this computes exactly.
-      for (int i = 0; i < n; ++i) o[i] = static_cast<double>((px[i] >> step.shift) & 0xFF) * 0x1p-8;
-    } else if (step.kernel.op == BlockOp::kGather) {
-      const double* table = &tables_[step.table];
-      for (int i = 0; i < n; ++i) o[i] = table[(px[i] >> step.shift) & 0xFF];
-    } else if (step.kernel.op == BlockOp::kGatherPair) {
-      const double* table = &tables_[step.table];
-      for (int i = 0; i < n; ++i)
-        o[i] = table[((px[i] >> step.shift) & 0xFF) << 8 | ((px[i] >> step.shift2) & 0xFF)];
-    } else if (step.kernel.op == BlockOp::kRand) {
-      uint64_t first = (uint64_t(x0) * w.height + uint64_t(y)) * randCalls_ + uint64_t(step.rand) + 1;
-      w.RandStates(RandAdvance(first).Apply(w.randState), n);
-      for (int i = 0; i < n; ++i) o[i] = RandValue(w.states[size_t(i)]);
-    } else {
-      for (int i = 0; i < step.kernel.argc; ++i) args[i] = w.Reg(stepArgs_[step.first + i]);
-      RunKernel(step.kernel, o, args, n);
+    switch (step.kind) {
+      case StepKind::kInput:
+        for (int i = 0; i < n; ++i) o[i] = ChannelValue(px[i], step.shift);
+        break;
+      case StepKind::kGather: {
+        const double* table = &tables_[step.table];
+        for (int i = 0; i < n; ++i) o[i] = table[(px[i] >> step.shift) & 0xFF];
+        break;
+      }
+      case StepKind::kGatherPair: {
+        const double* table = &tables_[step.table];
+        for (int i = 0; i < n; ++i)
+          o[i] = table[((px[i] >> step.shift) & 0xFF) << 8 | ((px[i] >> step.shift2) & 0xFF)];
+        break;
+      }
+      case StepKind::kRand: {
+        uint64_t first =
+            (uint64_t(x0) * w.height + uint64_t(y)) * randCalls_ + uint64_t(step.rand) + 1;
+        w.RandStates(RandAdvance(first).Apply(w.randState), n);
+        for (int i = 0; i < n; ++i) o[i] = RandValue(w.states[size_t(i)]);
+        break;
+      }
+      case StepKind::kKernel:
+        for (int i = 0; i < step.kernel.argc; ++i) args[i] = w.Reg(stepArgs_[step.first + i]);
+        RunKernel(step.kernel, o, args, n);
+        break;
     }
   }
   CombineTables(px, out, n);

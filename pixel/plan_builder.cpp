@@ -1,86 +1,79 @@
-// Building a frame plan: the statement runner's steps replayed once with the
-// engine, each statement's postfix program translated into value nodes, and
-// the nodes sorted into uniform values, per-channel tables and per-pixel
-// block steps.
+// Building a frame plan; see pixel/plan_builder.h.
 #include <algorithm>
 #include <array>
 #include <cstring>
 #include <map>
 
-#include "pixel/frame_plan.h"
+#include "pixel/plan_builder.h"
 
 namespace vexlor {
 
 namespace {
 
-constexpr uint8_t kDepRand = 8;  // bits 0..2: the red, green and blue inputs
-constexpr int kBuiltinCount = 7;
-constexpr int kSlotCount = kBuiltinCount + kMaxNewVariables;
-
-const char* const kBuiltins[kBuiltinCount] = {"rs", "gs", "bs", "rd", "gd", "bd", "fr"};
-enum BuiltinSlot { kSlotRd = 3, kSlotFr = 6 };
-
 // More two-channel tables than this (half a megabyte each) are not built.
 constexpr int kMaxPairTables = 32;
 
-bool IsTable(uint8_t deps) { return deps == 1 || deps == 2 || deps == 4; }
-int TableChannel(uint8_t deps) { return deps == 1 ? 0 : deps == 2 ? 1 : 2; }
-bool IsPair(uint8_t deps) { return deps == 3 || deps == 5 || deps == 6; }
+bool IsTable(uint8_t deps) { return deps == kDepRed || deps == kDepGreen || deps == kDepBlue; }
+int TableChannel(uint8_t deps) { return deps == kDepRed ? 0 : deps == kDepGreen ? 1 : 2; }
+bool IsPair(uint8_t deps) {
+  return deps == (kDepRed | kDepGreen) || deps == (kDepRed | kDepBlue) ||
+         deps == (kDepGreen | kDepBlue);
+}
 // The two channels of a pair, in channel order (red, green, blue).
 std::pair<int, int> PairChannels(uint8_t deps) {
-  return deps == 3 ? std::pair{0, 1} : deps == 5 ? std::pair{0, 2} : std::pair{1, 2};
+  return deps == (kDepRed | kDepGreen)  ? std::pair{0, 1}
+         : deps == (kDepRed | kDepBlue) ? std::pair{0, 2}
+                                        : std::pair{1, 2};
 }
 
 }  // namespace
 
-FramePlan::FramePlan(const FilterSettings& settings, int32_t frame, bool pairTables)
-    : clamp_(settings.clamp != 0) {
-  Translate(SettingsText(settings), frame);
-  if (status_ == Status::kRuns) Prepare(pairTables);
+FramePlan::FramePlan(const FilterSettings& settings, int32_t frame, bool pairTables) {
+  PlanBuilder(*this, settings, frame, pairTables);
 }
 
-// Replays RunStatements with slots whose addresses identify the variables in
-// the compiled programs; each slot follows the node of its current value.
-void FramePlan::Translate(std::string_view text, int32_t frame) {
+PlanBuilder::PlanBuilder(FramePlan& plan, const FilterSettings& settings, int32_t frame,
+                         bool pairTables)
+    : plan_(plan) {
+  plan_.clamp_ = settings.clamp != 0;
+  Translate(SettingsText(settings), frame);
+  if (plan_.status_ == FramePlan::Status::kRuns) Prepare(pairTables);
+}
+
+// Walks the statements as every pixel's run does, with slots whose addresses
+// identify the variables in the compiled programs; each slot follows the node
+// of its current value.
+void PlanBuilder::Translate(std::string_view text, int32_t frame) {
   double slots[kSlotCount] = {};
   int slotNodes[kSlotCount];
+  constexpr Dep kChannelDeps[3] = {kDepRed, kDepGreen, kDepBlue};
   for (int c = 0; c < 3; ++c) {
-    nodes_.push_back(PlanNode{{BlockOp::kInput, 0, 0.0, nullptr, nullptr},
-                              static_cast<uint8_t>(1 << c), 0, 0.0, c});
-    slotNodes[c] = c;
+    nodes_.push_back({.kind = NodeKind::kInput, .deps = kChannelDeps[c], .index = c});
+    slotNodes[kSlotRs + c] = static_cast<int>(nodes_.size() - 1);
   }
   // rd, gd, bd and new variables read 0 until assigned.
-  std::fill(slotNodes + 3, slotNodes + kSlotCount, AddConstant(0.0));
+  std::fill(slotNodes + kSlotRd, slotNodes + kSlotCount, AddConstant(0.0));
   slotNodes[kSlotFr] = AddConstant(static_cast<double>(frame));
 
-  ClearVariables();
-  for (int i = 0; i < kBuiltinCount; ++i) RegisterVariable(kBuiltins[i], &slots[i]);
-  int used = kBuiltinCount;
-  Statement st;
-  for (size_t pos = 0; NextStatement(text, pos, st);) {
-    if (!st.hasEquals) {
-      status_ = Status::kFails;
-      return;
-    }
-    if (IsRegistrable(st.name) && used < kSlotCount && RegisterVariable(st.name, &slots[used]))
-      ++used;
-    if (CompileExpression(st.expression) != ERR_NONE) {
-      status_ = Status::kFails;
+  StatementWalk walk(text, slots);
+  for (WalkStep step; walk.Next(step);) {
+    if (step.kind != WalkStep::Kind::kCompiled) {
+      plan_.status_ = FramePlan::Status::kFails;
       return;
     }
     int value = TranslateProgram(CurrentProgram(), slots, slotNodes);
     if (value < 0) {
-      status_ = Status::kUnsupported;
+      plan_.status_ = FramePlan::Status::kUnsupported;
       return;
     }
-    if (const double* target = FindVariable(st.name)) slotNodes[target - slots] = value;
+    if (step.target) slotNodes[step.target - slots] = value;
   }
   std::copy(slotNodes + kSlotRd, slotNodes + kSlotRd + 3, outputs_);
 }
 
 // The node of the value a program leaves, or -1 for a program that the
 // evaluator would not run to its end (never the case for a compiled one).
-int FramePlan::TranslateProgram(const Program& program, const double* slots,
+int PlanBuilder::TranslateProgram(const Program& program, const double* slots,
                                 const int* slotNodes) {
   int stack[kStackSize];
   int depth = 0;
@@ -93,46 +86,53 @@ int FramePlan::TranslateProgram(const Program& program, const double* slots,
                                                     : slotNodes[slot];
       continue;
     }
+    if (IsRandCall(*in)) {
+      if (depth == kStackSize) return -1;
+      stack[depth++] = AddNode({.kind = NodeKind::kRand, .deps = kDepRand}, nullptr);
+      continue;
+    }
     Kernel k;
     if (!KernelOf(*in, k) || depth < k.argc || depth - k.argc == kStackSize) return -1;
     depth -= k.argc;
     // With no arguments max, min, sum and med read nothing: their handler
     // gives the value.
-    int node = k.argc == 0 && k.op != BlockOp::kRand ? AddConstant(in->operand.list(0))
-                                                     : AddNode(k, stack + depth);
+    int node = k.argc == 0 ? AddConstant(in->operand.list(0))
+                           : AddNode({.kind = NodeKind::kKernel, .kernel = k}, stack + depth);
     stack[depth++] = node;
   }
   return depth == 1 ? stack[0] : -1;
 }
 
-int FramePlan::AddConstant(double v) {
-  nodes_.push_back(PlanNode{{BlockOp::kConstant, 0, 0.0, nullptr, nullptr}, 0, 0, v, 0});
+int PlanBuilder::AddConstant(double v) {
+  nodes_.push_back({.kind = NodeKind::kConstant, .value = v});
   return static_cast<int>(nodes_.size() - 1);
 }
 
-// Adds the node of an operation on argument nodes. Operations on uniform
-// values are computed here, by the same loops on one element; an `if` with a
-// uniform condition is the selected argument itself.
-int FramePlan::AddNode(const Kernel& k, const int* args) {
-  uint8_t deps = k.op == BlockOp::kRand ? kDepRand : 0;
-  for (int i = 0; i < k.argc; ++i) deps |= nodes_[args[i]].deps;
-  if (k.op == BlockOp::kIf && nodes_[args[0]].deps == 0)
+// Adds a rand() node, or the node of an operation on argument nodes.
+// Operations on uniform values are computed here, by the same loops on one
+// element; an `if` with a uniform condition is the selected argument itself.
+int PlanBuilder::AddNode(const PlanNode& added, const int* args) {
+  PlanNode node = added;
+  int argc = node.kind == NodeKind::kKernel ? node.kernel.argc : 0;
+  for (int i = 0; i < argc; ++i) node.deps |= nodes_[args[i]].deps;
+  if (node.kind == NodeKind::kKernel && node.kernel.op == BlockOp::kIf &&
+      nodes_[args[0]].deps == 0)
     return args[nodes_[args[0]].value != 0 ? 1 : 2];
-  if (deps == 0) {
+  if (node.deps == 0) {
     std::array<const double*, kStackSize> values;
-    for (int i = 0; i < k.argc; ++i) values[i] = &nodes_[args[i]].value;
+    for (int i = 0; i < argc; ++i) values[i] = &nodes_[args[i]].value;
     double v;
-    RunKernel(k, &v, values.data(), 1);
+    RunKernel(node.kernel, &v, values.data(), 1);
     return AddConstant(v);
   }
-  PlanNode node{k, deps, static_cast<int>(operands_.size()), 0.0, 0};
-  if (k.op == BlockOp::kRand) node.index = static_cast<int>(randCalls_++);
-  operands_.insert(operands_.end(), args, args + k.argc);
+  node.first = static_cast<int>(operands_.size());
+  if (node.kind == NodeKind::kRand) node.index = static_cast<int>(plan_.randCalls_++);
+  operands_.insert(operands_.end(), args, args + argc);
   nodes_.push_back(node);
   return static_cast<int>(nodes_.size() - 1);
 }
 
-void FramePlan::Prepare(bool pairTables) {
+void PlanBuilder::Prepare(bool pairTables) {
   // Only the nodes that reach rd, gd or bd are computed; the others have no
   // effect (a rand() among them still counts in randCalls_).
   std::vector<Place> place(nodes_.size(), Place::kDead);
@@ -141,7 +141,7 @@ void FramePlan::Prepare(bool pairTables) {
     if (place[n] == Place::kDead) continue;
     uint8_t deps = nodes_[n].deps;
     place[n] = deps == 0 ? Place::kUniform : IsTable(deps) ? Place::kTable : Place::kPerPixel;
-    for (int i = 0; i < nodes_[n].kernel.argc; ++i) place[Operand(n, i)] = Place::kPerPixel;
+    for (int i = 0; i < Argc(n); ++i) place[Operand(n, i)] = Place::kPerPixel;
   }
   if (pairTables) PlacePairTables(place);
   BuildTables(place);
@@ -152,20 +152,21 @@ void FramePlan::Prepare(bool pairTables) {
 // through a two-channel operand, become tables of their 65536 inputs, with
 // every two-channel value they are computed from. Cheaper values stay per
 // pixel: a look-up in a large table costs about as much as computing them.
-void FramePlan::PlacePairTables(std::vector<Place>& place) const {
+void PlanBuilder::PlacePairTables(std::vector<Place>& place) const {
   std::vector<bool> costly(nodes_.size(), false), needed(nodes_.size(), false);
   for (size_t n = 0; n < nodes_.size(); ++n) {
     if (place[n] != Place::kPerPixel || !IsPair(nodes_[n].deps)) continue;
-    BlockOp op = nodes_[n].kernel.op;
-    costly[n] = op == BlockOp::kUnary || op == BlockOp::kBinary;
-    for (int i = 0; i < nodes_[n].kernel.argc; ++i) costly[n] = costly[n] || costly[Operand(n, i)];
+    const PlanNode& node = nodes_[n];
+    costly[n] = node.kind == NodeKind::kKernel &&
+                (node.kernel.op == BlockOp::kUnary || node.kernel.op == BlockOp::kBinary);
+    for (int i = 0; i < Argc(n); ++i) costly[n] = costly[n] || costly[Operand(n, i)];
   }
   int count = 0;
   for (size_t n = nodes_.size(); n-- > 0;) {
     if (!costly[n] && !needed[n]) continue;
     needed[n] = true;
     ++count;
-    for (int i = 0; i < nodes_[n].kernel.argc; ++i)
+    for (int i = 0; i < Argc(n); ++i)
       if (IsPair(nodes_[Operand(n, i)].deps)) needed[Operand(n, i)] = true;
   }
   if (count > kMaxPairTables) return;
@@ -175,12 +176,12 @@ void FramePlan::PlacePairTables(std::vector<Place>& place) const {
 
 // Computes every table over its channels' inputs, then the output terms of the
 // uniform and one-channel outputs.
-void FramePlan::BuildTables(const std::vector<Place>& place) {
+void PlanBuilder::BuildTables(const std::vector<Place>& place) {
   tableOf_.assign(nodes_.size(), -1);
   for (size_t n = 0; n < nodes_.size(); ++n)
     if (place[n] == Place::kTable || place[n] == Place::kPairTable) {
-      tableOf_[n] = static_cast<int>(tables_.size());
-      tables_.resize(tables_.size() + (place[n] == Place::kTable ? 256 : 65536));
+      tableOf_[n] = static_cast<int>(plan_.tables_.size());
+      plan_.tables_.resize(plan_.tables_.size() + (place[n] == Place::kTable ? 256 : 65536));
     }
   for (size_t n = 0; n < nodes_.size(); ++n) {
     if (place[n] == Place::kTable) FillTable(n);
@@ -189,50 +190,46 @@ void FramePlan::BuildTables(const std::vector<Place>& place) {
   for (int o = 0; o < 3; ++o) {
     const PlanNode& node = nodes_[outputs_[o]];
     if (place[outputs_[o]] == Place::kUniform) {
-      for (uint32_t& term : combined_[0]) term += ChannelTerm(node.value, clamp_, kChannelShift[o]);
+      for (uint32_t& term : plan_.combined_[0]) term += ChannelTerm(node.value, plan_.clamp_, kChannelShift[o]);
     } else if (place[outputs_[o]] == Place::kTable) {
-      tableOutputs_ = true;
-      const double* table = &tables_[tableOf_[outputs_[o]]];
-      uint32_t* terms = combined_[TableChannel(node.deps)];
-      for (int i = 0; i < 256; ++i) terms[i] += ChannelTerm(table[i], clamp_, kChannelShift[o]);
+      plan_.tableOutputs_ = true;
+      const double* table = &plan_.tables_[tableOf_[outputs_[o]]];
+      uint32_t* terms = plan_.combined_[TableChannel(node.deps)];
+      for (int i = 0; i < 256; ++i) terms[i] += ChannelTerm(table[i], plan_.clamp_, kChannelShift[o]);
     }
   }
 }
 
 // A one-channel node over the channel's 256 values.
-void FramePlan::FillTable(size_t n) {
+void PlanBuilder::FillTable(size_t n) {
   const PlanNode& node = nodes_[n];
-  double* out = &tables_[tableOf_[n]];
-  if (node.kernel.op == BlockOp::kInput) {
-    for (uint32_t i = 0; i < 256; ++i) {
-      float rgb[3];
-      UnpackPixel(i * 0x010101u, rgb[0], rgb[1], rgb[2]);
-      out[i] = rgb[node.index];
-    }
+  double* out = &plan_.tables_[tableOf_[n]];
+  if (node.kind == NodeKind::kInput) {
+    for (uint32_t i = 0; i < 256; ++i) out[i] = ChannelValue(i, 0);
     return;
   }
-  std::vector<double> copies(size_t(node.kernel.argc) * 256);
-  std::array<const double*, kStackSize> args;
-  for (int i = 0; i < node.kernel.argc; ++i) {
+  std::vector<double> copies(size_t(Argc(n)) * 256);
+  std::array<const double*, kStackSize> args{};
+  for (int i = 0; i < Argc(n); ++i) {
     int a = Operand(n, i);
     double* mine = &copies[size_t(i) * 256];
     std::fill(mine, mine + 256, nodes_[a].value);
-    args[i] = tableOf_[a] < 0 ? mine : &tables_[tableOf_[a]];
+    args[i] = tableOf_[a] < 0 ? mine : &plan_.tables_[tableOf_[a]];
   }
   RunKernel(node.kernel, out, args.data(), 256);
 }
 
 // A two-channel node over its 65536 pairs of values, entry (first << 8) |
 // second, computed in 256 runs with the first channel's value fixed.
-void FramePlan::FillPairTable(size_t n) {
+void PlanBuilder::FillPairTable(size_t n) {
   const PlanNode& node = nodes_[n];
   int first = PairChannels(node.deps).first;
-  std::vector<double> copies(size_t(node.kernel.argc) * 256);
-  std::array<const double*, kStackSize> args;
+  std::vector<double> copies(size_t(Argc(n)) * 256);
+  std::array<const double*, kStackSize> args{};
   for (int high = 0; high < 256; ++high) {
-    for (int i = 0; i < node.kernel.argc; ++i) {
+    for (int i = 0; i < Argc(n); ++i) {
       const PlanNode& arg = nodes_[Operand(n, i)];
-      const double* table = tableOf_[Operand(n, i)] < 0 ? nullptr : &tables_[tableOf_[Operand(n, i)]];
+      const double* table = tableOf_[Operand(n, i)] < 0 ? nullptr : &plan_.tables_[tableOf_[Operand(n, i)]];
       double* mine = &copies[size_t(i) * 256];
       if (IsPair(arg.deps)) {
         args[i] = table + high * 256;
@@ -243,7 +240,7 @@ void FramePlan::FillPairTable(size_t n) {
         args[i] = mine;
       }
     }
-    RunKernel(node.kernel, &tables_[tableOf_[n] + high * 256], args.data(), 256);
+    RunKernel(node.kernel, &plan_.tables_[tableOf_[n] + high * 256], args.data(), 256);
   }
 }
 
@@ -251,18 +248,18 @@ void FramePlan::FillPairTable(size_t n) {
 // values. Table operands are gathered into a register before their first use;
 // a register is reused once the value it holds has had its last use, and a
 // step never writes a register it reads.
-void FramePlan::BuildSteps(const std::vector<Place>& place) {
+void PlanBuilder::BuildSteps(const std::vector<Place>& place) {
   constexpr int kForever = 1 << 30;
   std::vector<int> lastUse(nodes_.size(), -1);
   for (size_t n = 0; n < nodes_.size(); ++n)
     if (place[n] == Place::kPerPixel)
-      for (int i = 0; i < nodes_[n].kernel.argc; ++i) lastUse[Operand(n, i)] = int(n);
+      for (int i = 0; i < Argc(n); ++i) lastUse[Operand(n, i)] = int(n);
   for (int o : outputs_) lastUse[o] = kForever;
 
   std::vector<int> regOf(nodes_.size(), -1), freeRegs;
   std::map<uint64_t, int> constantReg;  // by the value's bits
   auto allocate = [&] {
-    if (freeRegs.empty()) return registers_++;
+    if (freeRegs.empty()) return plan_.registers_++;
     int r = freeRegs.back();
     freeRegs.pop_back();
     return r;
@@ -274,23 +271,26 @@ void FramePlan::BuildSteps(const std::vector<Place>& place) {
       std::memcpy(&bits, &arg.value, sizeof bits);
       auto [it, added] = constantReg.try_emplace(bits, 0);
       if (added) {
-        it->second = registers_++;
-        constantRegs_.emplace_back(it->second, arg.value);
+        it->second = plan_.registers_++;
+        plan_.constantRegs_.emplace_back(it->second, arg.value);
       }
       return it->second;
     }
     if (regOf[a] < 0) {
       regOf[a] = allocate();
-      Step gather{{BlockOp::kGather, 0, 0.0, nullptr, nullptr}, regOf[a], 0, tableOf_[a], 0, 0, 0};
       if (place[a] == Place::kPairTable) {
-        gather.kernel.op = BlockOp::kGatherPair;
-        gather.shift = kChannelShift[PairChannels(arg.deps).first];
-        gather.shift2 = kChannelShift[PairChannels(arg.deps).second];
+        plan_.steps_.push_back({.kind = StepKind::kGatherPair,
+                                .out = regOf[a],
+                                .table = tableOf_[a],
+                                .shift = kChannelShift[PairChannels(arg.deps).first],
+                                .shift2 = kChannelShift[PairChannels(arg.deps).second]});
       } else {
-        if (arg.kernel.op == BlockOp::kInput) gather.kernel.op = BlockOp::kInput;
-        gather.shift = kChannelShift[TableChannel(arg.deps)];
+        plan_.steps_.push_back({.kind = arg.kind == NodeKind::kInput ? StepKind::kInput
+                                                                     : StepKind::kGather,
+                                .out = regOf[a],
+                                .table = tableOf_[a],
+                                .shift = kChannelShift[TableChannel(arg.deps)]});
       }
-      steps_.push_back(gather);
     }
     return regOf[a];
   };
@@ -298,11 +298,14 @@ void FramePlan::BuildSteps(const std::vector<Place>& place) {
   for (size_t n = 0; n < nodes_.size(); ++n) {
     if (place[n] != Place::kPerPixel) continue;
     const PlanNode& node = nodes_[n];
-    Step step{node.kernel, 0, static_cast<int>(stepArgs_.size()), 0, 0, 0, node.index};
-    for (int i = 0; i < node.kernel.argc; ++i) stepArgs_.push_back(operandReg(Operand(n, i)));
+    FramePlan::Step step{.kind = node.kind == NodeKind::kRand ? StepKind::kRand : StepKind::kKernel,
+              .kernel = node.kernel,
+              .first = static_cast<int>(plan_.stepArgs_.size()),
+              .rand = node.index};
+    for (int i = 0; i < Argc(n); ++i) plan_.stepArgs_.push_back(operandReg(Operand(n, i)));
     step.out = regOf[n] = allocate();
-    steps_.push_back(step);
-    for (int i = 0; i < node.kernel.argc; ++i) {
+    plan_.steps_.push_back(step);
+    for (int i = 0; i < Argc(n); ++i) {
       int a = Operand(n, i);
       if (lastUse[a] == int(n) && regOf[a] >= 0) {
         freeRegs.push_back(regOf[a]);
@@ -312,7 +315,7 @@ void FramePlan::BuildSteps(const std::vector<Place>& place) {
   }
   for (int o = 0; o < 3; ++o)
     if (place[outputs_[o]] == Place::kPerPixel || place[outputs_[o]] == Place::kPairTable)
-      outputRegs_[o] = operandReg(outputs_[o]);
+      plan_.outputRegs_[o] = operandReg(outputs_[o]);
 }
 
 }  // namespace vexlor
