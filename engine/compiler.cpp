@@ -70,16 +70,19 @@ BinaryHandler OperatorHandler(int32_t kind) {
 
 int32_t Current() { return g_engine.token.kind; }
 
+// The helpers below stay out of line: the compiler's recursive functions
+// then hold no instruction records or call arguments in their frames.
+
 // Ends the compilation at the nesting bound: records OutOfMemory at the
 // current token and ends the text there, so that the levels unwind at once.
-void StopTooDeep() {
+[[gnu::noinline]] void StopTooDeep() {
   Fail(ERR_OUT_OF_MEMORY);
   g_engine.tooDeep = true;
   g_engine.cursor = g_engine.textEnd;
   g_engine.token = Token{TK_END, 0, {}};
 }
 
-void Emit(const Instruction& in) {
+[[gnu::noinline]] void Emit(const Instruction& in) {
   Program& p = g_engine.program;
   if (p.count >= kMaxInstructions) {
     Fail(ERR_OUT_OF_MEMORY);
@@ -88,31 +91,31 @@ void Emit(const Instruction& in) {
   p.code[p.count++] = in;
 }
 
-void EmitNumber(double v) {
+[[gnu::noinline]] void EmitNumber(double v) {
   Instruction in{OP_PUSH_CONSTANT, 0, {}};
   in.operand.number = v;
   Emit(in);
 }
 
-void EmitVariable(double* storage) {
+[[gnu::noinline]] void EmitVariable(double* storage) {
   Instruction in{OP_PUSH_VARIABLE, 0, {}};
   in.operand.variable = storage;
   Emit(in);
 }
 
-void EmitUnary(UnaryHandler h) {
+[[gnu::noinline]] void EmitUnary(UnaryHandler h) {
   Instruction in{OP_CALL_UNARY, 0, {}};
   in.operand.unary = h;
   Emit(in);
 }
 
-void EmitBinary(BinaryHandler h) {
+[[gnu::noinline]] void EmitBinary(BinaryHandler h) {
   Instruction in{OP_CALL_BINARY, 0, {}};
   in.operand.binary = h;
   Emit(in);
 }
 
-void EmitList(int count, ListHandler h) {
+[[gnu::noinline]] void EmitList(int count, ListHandler h) {
   Instruction in{OP_CALL_LIST, count, {}};
   in.operand.list = h;
   Emit(in);

@@ -15,12 +15,6 @@ void UnpackPixel(uint32_t p, float& rs, float& gs, float& bs) {
   bs = static_cast<float>(ChannelValue(p, kChannelShift[2]));
 }
 
-uint32_t ChannelTerm(double v, bool clamp, int shift) {
-  int32_t c = ToInt32(static_cast<double>(static_cast<float>(v)) * 256.0);
-  if (clamp) c = std::clamp(c, 0, 255);
-  return static_cast<uint32_t>(c) << shift;
-}
-
 // A float converts to double and back unchanged, so the terms of the
 // channels' values are the values' own.
 uint32_t PackPixel(float rd, float gd, float bd, bool clamp) {

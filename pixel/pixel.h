@@ -72,7 +72,11 @@ inline double ChannelValue(uint32_t p, int shift) {
 // precision, scaled by 256, converted with ToInt32, limited to 0..255 with
 // clamp, and shifted to the channel's place. The three channels' terms add
 // up, modulo 2^32, to the packed pixel.
-uint32_t ChannelTerm(double v, bool clamp, int shift);
+inline uint32_t ChannelTerm(double v, bool clamp, int shift) {
+  int32_t c = ToInt32(static_cast<double>(static_cast<float>(v)) * 256.0);
+  if (clamp) c = c < 0 ? 0 : c > 255 ? 255 : c;
+  return static_cast<uint32_t>(c) << shift;
+}
 
 // Channel values of a packed source pixel's red, green and blue.
 void UnpackPixel(uint32_t p, float& rs, float& gs, float& bs);
