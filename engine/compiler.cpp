@@ -79,7 +79,7 @@ int32_t Current() { return g_engine.token.kind; }
   Fail(ERR_OUT_OF_MEMORY);
   g_engine.tooDeep = true;
   g_engine.cursor = g_engine.textEnd;
-  g_engine.token = Token{TK_END, 0, {}};
+  g_engine.token = Token{.kind = TK_END, .arity = 0, .value = {}};
 }
 
 [[gnu::noinline]] void Emit(const Instruction& in) {
@@ -92,31 +92,31 @@ int32_t Current() { return g_engine.token.kind; }
 }
 
 [[gnu::noinline]] void EmitNumber(double v) {
-  Instruction in{OP_PUSH_CONSTANT, 0, {}};
+  Instruction in{.kind = OP_PUSH_CONSTANT, .count = 0, .operand = {}};
   in.operand.number = v;
   Emit(in);
 }
 
 [[gnu::noinline]] void EmitVariable(double* storage) {
-  Instruction in{OP_PUSH_VARIABLE, 0, {}};
+  Instruction in{.kind = OP_PUSH_VARIABLE, .count = 0, .operand = {}};
   in.operand.variable = storage;
   Emit(in);
 }
 
 [[gnu::noinline]] void EmitUnary(UnaryHandler h) {
-  Instruction in{OP_CALL_UNARY, 0, {}};
+  Instruction in{.kind = OP_CALL_UNARY, .count = 0, .operand = {}};
   in.operand.unary = h;
   Emit(in);
 }
 
 [[gnu::noinline]] void EmitBinary(BinaryHandler h) {
-  Instruction in{OP_CALL_BINARY, 0, {}};
+  Instruction in{.kind = OP_CALL_BINARY, .count = 0, .operand = {}};
   in.operand.binary = h;
   Emit(in);
 }
 
 [[gnu::noinline]] void EmitList(int count, ListHandler h) {
-  Instruction in{OP_CALL_LIST, count, {}};
+  Instruction in{.kind = OP_CALL_LIST, .count = count, .operand = {}};
   in.operand.list = h;
   Emit(in);
 }
@@ -134,7 +134,7 @@ void PushPending() {
 
 void PopPending() {
   if (g_engine.pendingDepth == 0) {
-    g_engine.token = Token{TK_UNDEFINED, 0, {}};
+    g_engine.token = Token{.kind = TK_UNDEFINED, .arity = 0, .value = {}};
     return;
   }
   g_engine.token = g_engine.pending[--g_engine.pendingDepth];
@@ -285,7 +285,8 @@ EngineError CompileExpression(std::string_view text) {
   g_engine.errorOffset = -1;
   NextToken();
   Compile(1);
-  g_engine.program.code[g_engine.program.count] = Instruction{OP_END, 0, {}};
+  g_engine.program.code[g_engine.program.count] =
+      Instruction{.kind = OP_END, .count = 0, .operand = {}};
   if (Current() != TK_END) Fail(ERR_INVALID_EXPRESSION);
   return g_engine.error;
 }

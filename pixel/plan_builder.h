@@ -53,7 +53,9 @@ class PlanBuilder {
   int AddNode(const PlanNode& node, const int* args);
   int AddConstant(double v);
   int Operand(size_t n, int i) const { return operands_[size_t(nodes_[n].first + i)]; }
-  int Argc(size_t n) const { return nodes_[n].kind == NodeKind::kKernel ? nodes_[n].kernel.argc : 0; }
+  int Argc(size_t n) const {
+    return nodes_[n].kind == NodeKind::kKernel ? nodes_[n].kernel.argc : 0;
+  }
   void Prepare(bool pairTables);
   void PlacePairTables(std::vector<Place>& place) const;
   void BuildTables(const std::vector<Place>& place);

@@ -16,8 +16,11 @@ namespace vexlor {
 
 // The built-ins' slots: the source channels, the output channels and the
 // frame number, bound in this order before any name of the program.
-enum BuiltinSlot : int { kSlotRs, kSlotGs, kSlotBs, kSlotRd, kSlotGd, kSlotBd, kSlotFr, kBuiltinCount };
-inline constexpr const char* kBuiltinNames[kBuiltinCount] = {"rs", "gs", "bs", "rd", "gd", "bd", "fr"};
+enum BuiltinSlot : int {
+  kSlotRs, kSlotGs, kSlotBs, kSlotRd, kSlotGd, kSlotBd, kSlotFr, kBuiltinCount
+};
+inline constexpr const char* kBuiltinNames[kBuiltinCount] = {
+    "rs", "gs", "bs", "rd", "gd", "bd", "fr"};
 
 // The built-ins take their entries of the engine's variable table; the rest
 // are the program's own.
