@@ -17,14 +17,25 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
+#include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
 
 #include "pixel/block_ops.h"
+#include "pixel/colour_memo.h"
 #include "pixel/pixel.h"
+#include "pixel/worker_pool.h"
 
 namespace vexlor {
+
+// When the colour memo is used.
+enum class MemoUse : uint8_t {
+  kAuto,    // where it pays: costly programs on large frames with repeated colours
+  kAlways,  // for every program it applies to (tests reach it on small frames)
+  kNever,
+};
 
 // How MapFrameWith divides the work; tests use small numbers to reach block
 // and thread boundaries on small frames.
@@ -33,6 +44,14 @@ struct FrameOptions {
   int blockPixels = 256;             // pixels per block, at least 1
   int64_t minPixelsPerThread = 1 << 15;  // fewer threads on small frames
   int64_t minPixelsForPairTables = 1 << 18;  // two-channel tables on large frames
+  MemoUse memo = MemoUse::kAuto;
+  int64_t minPixelsForMemo = 1 << 16;  // kAuto: no memo on smaller frames
+};
+
+// What the colour memo did in a frame, for benchmarks and tests.
+struct MemoStats {
+  int64_t lookups = 0;  // pixels looked up
+  int64_t hits = 0;     // pixels whose word was found
 };
 
 // MapFrame with explicit work division; the result does not depend on it.
@@ -72,8 +91,19 @@ class FramePlan {
   // Steps run per block of pixels (0 when every output is uniform or a table).
   int blockSteps() const { return static_cast<int>(steps_.size()); }
 
+  // Whether a statement reads fr: a plan that does not serves every frame.
+  bool readsFrame() const { return readsFrame_; }
+  // Whether the outputs are a function of the source colour that per-pixel
+  // steps compute (no rand() value reaches them), which the memo may keep.
+  bool memoizable() const { return !steps_.empty() && !randSteps_; }
+
   // Writes the destination of a frame whose status is kRuns; randState is the
-  // generator's state before the frame's first pixel.
+  // generator's state before the frame's first pixel. The bands of rows run
+  // on `pool`; a memoizable plan looks colours up in `memo` when given one,
+  // and adds what it did to `stats`.
+  void Map(ConstPixelView src, PixelView dst, uint32_t randState, const FrameOptions& options,
+           WorkerPool& pool, ColourMemo* memo = nullptr, MemoStats* stats = nullptr) const;
+  // As above on threads of its own, without a memo.
   void Map(ConstPixelView src, PixelView dst, uint32_t randState, const FrameOptions& options) const;
 
  private:
@@ -94,6 +124,9 @@ class FramePlan {
 
   void RunRows(Worker& w, ConstPixelView src, PixelView dst, int32_t y0, int32_t y1) const;
   void RunBlock(Worker& w, const uint32_t* px, uint32_t* out, int32_t x0, int32_t y, int n) const;
+  void RunRowMemo(Worker& w, const uint32_t* px, uint32_t* out, int32_t width) const;
+  void CountMemo(Worker& w, int32_t width) const;
+  double MemoBreakEven() const;
   void CombineTables(const uint32_t* px, uint32_t* out, int n) const;
 
   Status status_ = Status::kRuns;
@@ -107,6 +140,46 @@ class FramePlan {
   std::vector<std::pair<int, double>> constantRegs_;  // registers that hold one value
   int registers_ = 0;
   int outputRegs_[3] = {-1, -1, -1};  // registers of per-pixel outputs, else -1
+  bool readsFrame_ = false;
+  int randSteps_ = 0;     // steps of rand() values
+  int libraryCalls_ = 0;  // steps that call a handler per pixel
+};
+
+// Frame mapping over a sequence of frames: keeps the plan while the program
+// (and, for a program that reads fr, the frame number) stays the same, the
+// colour memo (across frames when the program does not read fr), and the
+// pool's threads. A video filter makes one and maps every frame through it;
+// the result of each frame is MapFrameReference's.
+class FrameMapper {
+ public:
+  explicit FrameMapper(bool persistentThreads = true);
+  FrameMapper(const FrameMapper&) = delete;
+  FrameMapper& operator=(const FrameMapper&) = delete;
+
+  // Maps one frame; dst has src's width and height and may be src itself.
+  void Map(const FilterSettings& settings, ConstPixelView src, PixelView dst, int32_t frame,
+           const FrameOptions& options = {});
+
+  // Starts afresh with the next frame, as after a cut to another clip: the
+  // plan is made again and the memo's words are no longer found.
+  void Forget() { plan_.reset(); }
+
+  // What the memo did in the last frame.
+  const MemoStats& lastStats() const { return stats_; }
+  // Memory the memo holds (0 before a frame needed it or when none was had).
+  size_t memoBytes() const { return memo_ ? memo_->bytes() : 0; }
+
+ private:
+  const FramePlan& PlanFor(const FilterSettings& settings, int32_t frame, bool pairTables);
+
+  WorkerPool pool_;
+  std::unique_ptr<ColourMemo> memo_;
+  std::unique_ptr<FramePlan> plan_;
+  std::string text_;  // what plan_ was made for
+  bool clamp_ = false;
+  bool pairTables_ = false;
+  int32_t frame_ = 0;
+  MemoStats stats_;
 };
 
 }  // namespace vexlor

@@ -1,7 +1,9 @@
 // Running a frame plan: rows of the frame shared among threads, each row cut
-// into blocks of pixels that the plan's steps process one array at a time.
+// into blocks of pixels that the plan's steps process one array at a time,
+// or, through the colour memo, only the block's pixels of colours not met
+// before.
 #include <algorithm>
-#include <cfenv>
+#include <new>
 #include <thread>
 
 #include "pixel/frame_plan.h"
@@ -17,6 +19,16 @@ struct FramePlan::Worker {
   RandStep column;  // the generator's steps from one column to the next
   RandStep columns4;  // and to the fourth next
   std::vector<uint32_t> states;
+  // The colour memo, while this thread uses it; the look-ups of the band's
+  // first pixels decide whether it goes on using it.
+  ColourMemo* memo = nullptr;
+  bool decided = true;
+  int64_t probePixels = 0;
+  double breakEven = 0.0;  // the share of hits below which the memo costs more than it saves
+  MemoStats stats;
+  int32_t rowMisses = 0;  // pixels of the last row not found
+  std::vector<int> missAt;
+  std::vector<uint32_t> missPx, missOut;
 
   double* Reg(int r) { return regs.data() + size_t(r) * size_t(blockPixels); }
 
@@ -81,12 +93,45 @@ void FramePlan::RunBlock(Worker& w, const uint32_t* px, uint32_t* out, int32_t x
     if (outputRegs_[o] >= 0) AddChannelTerms(out, w.Reg(outputRegs_[o]), n, clamp_, kChannelShift[o]);
 }
 
+// A row of pixels through the memo: each block's entries asked for together
+// and then looked up; the pixels of colours not found are gathered over the
+// row and computed together, a block's worth at a time, and stored. Only
+// plans without rand() come here, so a pixel's place in the frame does not
+// matter. px and out may be the same pixels: a pixel not found was copied.
+void FramePlan::RunRowMemo(Worker& w, const uint32_t* px, uint32_t* out, int32_t width) const {
+  int misses = 0;
+  w.rowMisses = 0;
+  auto flush = [&] {
+    w.rowMisses += misses;
+    RunBlock(w, w.missPx.data(), w.missOut.data(), 0, 0, misses);
+    for (int j = 0; j < misses; ++j) {
+      out[w.missAt[size_t(j)]] = w.missOut[size_t(j)];
+      w.memo->Store(w.missPx[size_t(j)], w.missOut[size_t(j)]);
+    }
+    misses = 0;
+  };
+  for (int32_t x0 = 0; x0 < width;) {
+    int32_t x1 = std::min<int32_t>(width, x0 + w.blockPixels);
+    ColourMemo::FindResult r = w.memo->FindMany(px, out, x0, x1, w.missAt.data(), w.missPx.data(),
+                                                misses, w.blockPixels);
+    misses = r.misses;
+    if (misses == w.blockPixels) flush();
+    x0 = r.end;
+  }
+  if (misses > 0) flush();
+}
+
 void FramePlan::RunRows(Worker& w, ConstPixelView src, PixelView dst, int32_t y0, int32_t y1) const {
   for (int32_t y = y0; y < y1; ++y) {
     const uint32_t* s = src.Row(y);
     uint32_t* d = dst.Row(y);
     if (steps_.empty()) {
       CombineTables(s, d, src.width);
+      continue;
+    }
+    if (w.memo) {
+      RunRowMemo(w, s, d, src.width);
+      CountMemo(w, src.width);
       continue;
     }
     for (int32_t x0 = 0; x0 < src.width; x0 += w.blockPixels) {
@@ -96,14 +141,46 @@ void FramePlan::RunRows(Worker& w, ConstPixelView src, PixelView dst, int32_t y0
   }
 }
 
+// Counts a row's look-ups and hits; once the band's first pixels are
+// counted, a thread whose hits fall short of the break-even share stops
+// using the memo for the rest of its band.
+void FramePlan::CountMemo(Worker& w, int32_t width) const {
+  w.stats.lookups += width;
+  w.stats.hits += width - w.rowMisses;
+  if (!w.decided && w.stats.lookups >= w.probePixels) {
+    w.decided = true;
+    if (double(w.stats.hits) < w.breakEven * double(w.stats.lookups)) w.memo = nullptr;
+  }
+}
+
+// The share of a band's look-ups that must hit for the memo to pay: a miss
+// costs a look-up and a store more than computing, a hit saves the pixel's
+// steps. Library calls dominate what a pixel costs (about 10 ns each against
+// well under 1 ns for an inlined step of a block, about 3 ns for a look-up).
+double FramePlan::MemoBreakEven() const {
+  double cost = 10.0 * libraryCalls_ + 0.5 * double(steps_.size());
+  return std::clamp(1.5 * 3.0 / cost, 0.1, 0.9);
+}
+
 void FramePlan::Map(ConstPixelView src, PixelView dst, uint32_t randState,
                     const FrameOptions& options) const {
+  WorkerPool pool(false);
+  Map(src, dst, randState, options, pool);
+}
+
+void FramePlan::Map(ConstPixelView src, PixelView dst, uint32_t randState,
+                    const FrameOptions& options, WorkerPool& pool, ColourMemo* memo,
+                    MemoStats* stats) const {
   if (src.width <= 0 || src.height <= 0) return;
   int64_t pixels = int64_t(src.width) * src.height;
   int threads = options.threads > 0 ? options.threads
                                     : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
   threads = static_cast<int>(std::min<int64_t>(
       {threads, src.height, std::max<int64_t>(1, pixels / std::max<int64_t>(1, options.minPixelsPerThread))}));
+  bool pays = options.memo == MemoUse::kAlways ||
+              (options.memo == MemoUse::kAuto && pixels >= options.minPixelsForMemo &&
+               (libraryCalls_ > 0 || steps_.size() >= 16));
+  if (!memo || !memo->usable() || !memoizable() || !pays) memo = nullptr;
 
   int blockPixels = std::max(1, std::min(options.blockPixels, src.width));
   std::vector<Worker> workers(static_cast<size_t>(threads));
@@ -116,39 +193,58 @@ void FramePlan::Map(ConstPixelView src, PixelView dst, uint32_t randState,
     w.columns4 = RandAdvance(uint64_t(src.height) * randCalls_ * 4);
     w.states.resize(size_t(blockPixels));
     for (auto [r, v] : constantRegs_) std::fill(w.Reg(r), w.Reg(r) + blockPixels, v);
-  }
-  // Thread t takes the t-th of `threads` nearly equal bands of rows. The
-  // other threads take on the caller's floating-point environment (rounding,
-  // flushing of subnormals), under which the reference would have run.
-  std::fenv_t env;
-  std::fegetenv(&env);
-  std::thread::id caller = std::this_thread::get_id();
-  auto band = [&](int t) {
-    if (std::this_thread::get_id() != caller) std::fesetenv(&env);
-    auto row = [&](int k) { return static_cast<int32_t>(int64_t(src.height) * k / threads); };
-    RunRows(workers[size_t(t)], src, dst, row(t), row(t + 1));
-  };
-  std::vector<std::thread> pool;
-  std::vector<int> unstarted;
-  for (int t = 1; t < threads; ++t) {
-    try {
-      pool.emplace_back(band, t);
-    } catch (const std::system_error&) {
-      unstarted.push_back(t);  // no thread to be had: this one does the band
+    if (memo) {
+      w.memo = memo;
+      w.decided = options.memo == MemoUse::kAlways;
+      w.probePixels = std::max<int64_t>(4096, pixels / threads / 8);
+      w.breakEven = MemoBreakEven();
+      w.missAt.resize(size_t(blockPixels));
+      w.missPx.resize(size_t(blockPixels));
+      w.missOut.resize(size_t(blockPixels));
     }
   }
-  band(0);
-  for (int t : unstarted) band(t);
-  for (std::thread& th : pool) th.join();
+  // Thread t takes the t-th of `threads` nearly equal bands of rows.
+  pool.Run(threads, [&](int t) {
+    auto row = [&](int k) { return static_cast<int32_t>(int64_t(src.height) * k / threads); };
+    RunRows(workers[size_t(t)], src, dst, row(t), row(t + 1));
+  });
+  if (stats)
+    for (const Worker& w : workers) {
+      stats->lookups += w.stats.lookups;
+      stats->hits += w.stats.hits;
+    }
 }
 
-void MapFrameWith(const FilterSettings& settings, ConstPixelView src, PixelView dst, int32_t frame,
-                  const FrameOptions& options) {
+FrameMapper::FrameMapper(bool persistentThreads) : pool_(persistentThreads) {}
+
+// A plan serves while the program, the clamp option and the use of pair
+// tables stay the same, and, when it reads fr, the frame number too. A new
+// plan starts a generation of the memo: the words of the old one are gone.
+const FramePlan& FrameMapper::PlanFor(const FilterSettings& settings, int32_t frame,
+                                      bool pairTables) {
+  std::string_view text = SettingsText(settings);
+  bool clamp = settings.clamp != 0;
+  if (plan_ && text == text_ && clamp == clamp_ && pairTables == pairTables_ &&
+      (frame == frame_ || !plan_->readsFrame()))
+    return *plan_;
+  plan_.reset();
+  plan_ = std::make_unique<FramePlan>(settings, frame, pairTables);
+  text_.assign(text);
+  clamp_ = clamp;
+  pairTables_ = pairTables;
+  frame_ = frame;
+  if (memo_) memo_->NewGeneration();
+  return *plan_;
+}
+
+void FrameMapper::Map(const FilterSettings& settings, ConstPixelView src, PixelView dst,
+                      int32_t frame, const FrameOptions& options) {
+  stats_ = {};
   // The reference visits no pixel of an empty frame: nothing is compiled and
   // the generator does not move.
   if (src.width <= 0 || src.height <= 0) return;
   uint64_t pixels = uint64_t(src.width) * uint64_t(src.height);
-  FramePlan plan(settings, frame, int64_t(pixels) >= options.minPixelsForPairTables);
+  const FramePlan& plan = PlanFor(settings, frame, int64_t(pixels) >= options.minPixelsForPairTables);
   uint32_t start = RandState();
   switch (plan.status()) {
     case FramePlan::Status::kUnsupported:
@@ -160,10 +256,26 @@ void MapFrameWith(const FilterSettings& settings, ConstPixelView src, PixelView 
       break;
     }
     case FramePlan::Status::kRuns:
-      plan.Map(src, dst, start, options);
+      // The memo's table is had once, when a plan first could use it; without
+      // memory the frames are computed in full.
+      if (!memo_ && plan.memoizable() && options.memo != MemoUse::kNever)
+        memo_.reset(new (std::nothrow) ColourMemo());
+      plan.Map(src, dst, start, options, pool_, memo_.get(), &stats_);
       break;
   }
   RandSetState(RandAdvance(pixels * plan.randCalls()).Apply(start));
+}
+
+// One mapper for the process, as the engine is one: its threads wait across
+// frames, except in the Windows module, which may be unloaded under them.
+void MapFrameWith(const FilterSettings& settings, ConstPixelView src, PixelView dst, int32_t frame,
+                  const FrameOptions& options) {
+#ifdef _WIN32
+  static FrameMapper mapper(false);
+#else
+  static FrameMapper mapper(true);
+#endif
+  mapper.Map(settings, src, dst, frame, options);
 }
 
 }  // namespace vexlor

@@ -82,6 +82,7 @@ int PlanBuilder::TranslateProgram(const Program& program, const double* slots,
       if (depth == kStackSize) return -1;
       ptrdiff_t slot = in->kind == OP_PUSH_VARIABLE ? in->operand.variable - slots : 0;
       if (slot < 0 || slot >= kSlotCount) return -1;
+      if (in->kind == OP_PUSH_VARIABLE && slot == kSlotFr) plan_.readsFrame_ = true;
       stack[depth++] = in->kind == OP_PUSH_CONSTANT ? AddConstant(in->operand.number)
                                                     : slotNodes[slot];
       continue;
@@ -298,6 +299,10 @@ void PlanBuilder::BuildSteps(const std::vector<Place>& place) {
   for (size_t n = 0; n < nodes_.size(); ++n) {
     if (place[n] != Place::kPerPixel) continue;
     const PlanNode& node = nodes_[n];
+    if (node.kind == NodeKind::kRand) ++plan_.randSteps_;
+    if (node.kind == NodeKind::kKernel &&
+        (node.kernel.op == BlockOp::kUnary || node.kernel.op == BlockOp::kBinary))
+      ++plan_.libraryCalls_;
     FramePlan::Step step{.kind = node.kind == NodeKind::kRand ? StepKind::kRand : StepKind::kKernel,
               .kernel = node.kernel,
               .first = static_cast<int>(plan_.stepArgs_.size()),
