@@ -180,6 +180,9 @@ class FrameMapper {
   bool pairTables_ = false;
   int32_t frame_ = 0;
   MemoStats stats_;
+  // Frames still to map without the memo after one where it did not pay.
+  static constexpr int kMemoRest = 7;
+  int memoRest_ = 0;
 };
 
 }  // namespace vexlor

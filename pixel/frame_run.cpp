@@ -196,7 +196,7 @@ void FramePlan::Map(ConstPixelView src, PixelView dst, uint32_t randState,
     if (memo) {
       w.memo = memo;
       w.decided = options.memo == MemoUse::kAlways;
-      w.probePixels = std::max<int64_t>(4096, pixels / threads / 8);
+      w.probePixels = std::max<int64_t>(16384, pixels / threads / 16);
       w.breakEven = MemoBreakEven();
       w.missAt.resize(size_t(blockPixels));
       w.missPx.resize(size_t(blockPixels));
@@ -229,6 +229,7 @@ const FramePlan& FrameMapper::PlanFor(const FilterSettings& settings, int32_t fr
     return *plan_;
   plan_.reset();
   plan_ = std::make_unique<FramePlan>(settings, frame, pairTables);
+  memoRest_ = 0;
   text_.assign(text);
   clamp_ = clamp;
   pairTables_ = pairTables;
@@ -260,7 +261,15 @@ void FrameMapper::Map(const FilterSettings& settings, ConstPixelView src, PixelV
       // memory the frames are computed in full.
       if (!memo_ && plan.memoizable() && options.memo != MemoUse::kNever)
         memo_.reset(new (std::nothrow) ColourMemo());
+      // After a frame in which the memo stopped early, the next few frames
+      // do without it, and then it is tried again.
+      if (memoRest_ > 0 && options.memo == MemoUse::kAuto) {
+        --memoRest_;
+        plan.Map(src, dst, start, options, pool_);
+        break;
+      }
       plan.Map(src, dst, start, options, pool_, memo_.get(), &stats_);
+      if (stats_.lookups > 0 && uint64_t(stats_.lookups) < pixels / 2) memoRest_ = kMemoRest;
       break;
   }
   RandSetState(RandAdvance(pixels * plan.randCalls()).Apply(start));
