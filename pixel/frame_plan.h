@@ -103,8 +103,6 @@ class FramePlan {
   // and adds what it did to `stats`.
   void Map(ConstPixelView src, PixelView dst, uint32_t randState, const FrameOptions& options,
            WorkerPool& pool, ColourMemo* memo = nullptr, MemoStats* stats = nullptr) const;
-  // As above on threads of its own, without a memo.
-  void Map(ConstPixelView src, PixelView dst, uint32_t randState, const FrameOptions& options) const;
 
  private:
   friend class PlanBuilder;

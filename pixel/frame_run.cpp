@@ -163,12 +163,6 @@ double FramePlan::MemoBreakEven() const {
 }
 
 void FramePlan::Map(ConstPixelView src, PixelView dst, uint32_t randState,
-                    const FrameOptions& options) const {
-  WorkerPool pool(false);
-  Map(src, dst, randState, options, pool);
-}
-
-void FramePlan::Map(ConstPixelView src, PixelView dst, uint32_t randState,
                     const FrameOptions& options, WorkerPool& pool, ColourMemo* memo,
                     MemoStats* stats) const {
   if (src.width <= 0 || src.height <= 0) return;
