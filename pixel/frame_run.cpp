@@ -19,11 +19,12 @@ struct FramePlan::Worker {
   RandStep column;  // the generator's steps from one column to the next
   RandStep columns4;  // and to the fourth next
   std::vector<uint32_t> states;
-  // The colour memo, while this thread uses it; the look-ups of the band's
-  // first pixels decide whether it goes on using it.
+  // The colour memo, while this thread uses it; every window of look-ups
+  // decides whether it goes on using it (always, when `judged` is false).
   ColourMemo* memo = nullptr;
-  bool decided = true;
-  int64_t probePixels = 0;
+  bool judged = false;
+  int64_t windowPixels = 0;
+  MemoStats window;
   double breakEven = 0.0;  // the share of hits below which the memo costs more than it saves
   MemoStats stats;
   int32_t rowMisses = 0;  // pixels of the last row not found
@@ -141,25 +142,26 @@ void FramePlan::RunRows(Worker& w, ConstPixelView src, PixelView dst, int32_t y0
   }
 }
 
-// Counts a row's look-ups and hits; once the band's first pixels are
-// counted, a thread whose hits fall short of the break-even share stops
-// using the memo for the rest of its band.
+// Counts a row's look-ups and hits. After each window of look-ups, a thread
+// whose window found too few colours again stops using the memo for the
+// rest of its band: the start of a band need not tell what the rest holds.
 void FramePlan::CountMemo(Worker& w, int32_t width) const {
   w.stats.lookups += width;
   w.stats.hits += width - w.rowMisses;
-  if (!w.decided && w.stats.lookups >= w.probePixels) {
-    w.decided = true;
-    if (double(w.stats.hits) < w.breakEven * double(w.stats.lookups)) w.memo = nullptr;
-  }
+  w.window.lookups += width;
+  w.window.hits += width - w.rowMisses;
+  if (!w.judged || w.window.lookups < w.windowPixels) return;
+  if (double(w.window.hits) < w.breakEven * double(w.window.lookups)) w.memo = nullptr;
+  w.window = {};
 }
 
-// The share of a band's look-ups that must hit for the memo to pay: a miss
-// costs a look-up and a store more than computing, a hit saves the pixel's
-// steps. Library calls dominate what a pixel costs (about 10 ns each against
-// well under 1 ns for an inlined step of a block, about 3 ns for a look-up).
+// The share of look-ups that must hit for the memo to pay. A look-up costs
+// about 2.5 ns and a miss 1.5 ns more (the store, the gathering), a hit saves
+// what the pixel costs: about 15 ns a library call and 0.3 ns a block step;
+// a third more is asked for, as the estimate is rough.
 double FramePlan::MemoBreakEven() const {
-  double cost = 10.0 * libraryCalls_ + 0.5 * double(steps_.size());
-  return std::clamp(1.5 * 3.0 / cost, 0.1, 0.9);
+  double cost = 15.0 * libraryCalls_ + 0.3 * double(steps_.size());
+  return std::min(0.95, 1.3 * 4.0 / (cost + 1.5));
 }
 
 void FramePlan::Map(ConstPixelView src, PixelView dst, uint32_t randState,
@@ -173,7 +175,7 @@ void FramePlan::Map(ConstPixelView src, PixelView dst, uint32_t randState,
       {threads, src.height, std::max<int64_t>(1, pixels / std::max<int64_t>(1, options.minPixelsPerThread))}));
   bool pays = options.memo == MemoUse::kAlways ||
               (options.memo == MemoUse::kAuto && pixels >= options.minPixelsForMemo &&
-               (libraryCalls_ > 0 || steps_.size() >= 16));
+               MemoBreakEven() < 0.9);
   if (!memo || !memo->usable() || !memoizable() || !pays) memo = nullptr;
 
   int blockPixels = std::max(1, std::min(options.blockPixels, src.width));
@@ -189,8 +191,8 @@ void FramePlan::Map(ConstPixelView src, PixelView dst, uint32_t randState,
     for (auto [r, v] : constantRegs_) std::fill(w.Reg(r), w.Reg(r) + blockPixels, v);
     if (memo) {
       w.memo = memo;
-      w.decided = options.memo == MemoUse::kAlways;
-      w.probePixels = std::max<int64_t>(16384, pixels / threads / 16);
+      w.judged = options.memo != MemoUse::kAlways;
+      w.windowPixels = std::max<int64_t>(16384, pixels / threads / 16);
       w.breakEven = MemoBreakEven();
       w.missAt.resize(size_t(blockPixels));
       w.missPx.resize(size_t(blockPixels));
