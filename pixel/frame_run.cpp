@@ -223,9 +223,11 @@ const FramePlan& FrameMapper::PlanFor(const FilterSettings& settings, int32_t fr
   if (plan_ && text == text_ && clamp == clamp_ && pairTables == pairTables_ &&
       (frame == frame_ || !plan_->readsFrame()))
     return *plan_;
+  // A new frame number of the same program keeps the memo's rest: its
+  // colours are those of the frames before.
+  if (!plan_ || text != text_ || clamp != clamp_ || pairTables != pairTables_) memoRest_ = 0;
   plan_.reset();
   plan_ = std::make_unique<FramePlan>(settings, frame, pairTables);
-  memoRest_ = 0;
   text_.assign(text);
   clamp_ = clamp;
   pairTables_ = pairTables;
