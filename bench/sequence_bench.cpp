@@ -8,41 +8,40 @@
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <random>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "bench/programs.h"
 #include "pixel/frame_plan.h"
 
 namespace {
 
 constexpr int kWidth = 1920, kHeight = 1080, kFrames = 20;
 
-struct Program {
-  const char* name;
-  const char* text;
-};
+using vexlor::bench::BenchProgram;
 
-const Program kPrograms[] = {
-    {"trig3", "rd=sin(rs+gs+bs);gd=cos(rs*gs*bs);bd=exp(rs-gs-bs);"},
-    {"gamma_luma", "y=(0.299*rs+0.587*gs+0.114*bs)^0.45;rd=y;gd=y;bd=y;"},
-    {"hsv",
-     "mx=max(rs,gs,bs);mn=min(rs,gs,bs);d=mx-mn;"
-     "h=if(d==0,0,if(mx==rs,(gs-bs)/d,if(mx==gs,2+(bs-rs)/d,4+(rs-gs)/d)))/6;"
-     "rd=h-floor(h);gd=if(mx==0,0,d/mx);bd=mx;"},
-    {"identity", "rd=rs;gd=gs;bd=bs;"},
-    {"scale", "rd=rs*0.5;gd=gs;bd=bs;"},
-    {"sin", "rd=sin(rs*3);gd=sin(gs*3);bd=sin(bs*3);"},
-    {"sin_mixed", "rd=sin(rs+gs);gd=sin(gs+bs);bd=sin(bs+rs);"},
-    {"sin_all", "rd=sin(rs+gs+bs);gd=sin(gs*2+rs+bs);bd=sin(bs*3+rs+gs);"},
-    {"ten_statements",
-     "l=0.3*rs+0.59*gs+0.11*bs;c=l-0.5;k=c*c*4;s=max(rs,gs,bs);m=min(rs,gs,bs);"
-     "d=s-m;t=if(d>0.1,l,1-l);rd=t*rs+k;gd=t*gs+d;bd=med(rs,gs,bs)*t;"},
-    {"rand", "n=rand()*0.2-0.1;rd=rs+n;gd=gs+n;bd=bs+n;"},
-    {"fr_sin", "rd=sin(rs+gs+bs+fr/25);gd=gs;bd=bs;"},
-};
+// The programs of the clip benchmarks: three whose values depend on all
+// three channels (and on library calls or many steps), the programs of the
+// frame benchmarks, and one that reads fr.
+std::vector<BenchProgram> Programs() {
+  std::vector<BenchProgram> programs = {
+      {"trig3", "rd=sin(rs+gs+bs);gd=cos(rs*gs*bs);bd=exp(rs-gs-bs);"},
+      {"gamma_luma", "y=(0.299*rs+0.587*gs+0.114*bs)^0.45;rd=y;gd=y;bd=y;"},
+      {"hsv",
+       "mx=max(rs,gs,bs);mn=min(rs,gs,bs);d=mx-mn;"
+       "h=if(d==0,0,if(mx==rs,(gs-bs)/d,if(mx==gs,2+(bs-rs)/d,4+(rs-gs)/d)))/6;"
+       "rd=h-floor(h);gd=if(mx==0,0,d/mx);bd=mx;"},
+  };
+  programs.insert(programs.end(), std::begin(vexlor::bench::kBenchPrograms),
+                  std::end(vexlor::bench::kBenchPrograms));
+  programs.push_back({"fr_sin", "rd=sin(rs+gs+bs+fr/25);gd=gs;bd=bs;"});
+  return programs;
+}
 
 using Clip = std::vector<std::vector<uint32_t>>;
 
@@ -131,7 +130,7 @@ void MapClip(benchmark::State& state, int source, const char* text, int threads,
 int Register() {
   int cores = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
   for (int source = 0; source < 3; ++source)
-    for (const Program& p : kPrograms) {
+    for (const BenchProgram& p : Programs()) {
       struct Way {
         int threads;
         bool memo;
