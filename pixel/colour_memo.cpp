@@ -7,8 +7,8 @@
 
 namespace vexlor {
 
-static_assert(sizeof(std::atomic<uint32_t>) == 4 && std::atomic<uint32_t>::is_always_lock_free,
-              "memo entries are two lock-free words");
+static_assert(sizeof(std::atomic<uint64_t>) == 8 && std::atomic<uint64_t>::is_always_lock_free,
+              "a memo entry is one lock-free 64-bit value");
 
 void ColourMemo::Free::operator()(Entry* p) const { std::free(p); }
 
@@ -19,7 +19,7 @@ ColourMemo::ColourMemo()
 
 void ColourMemo::NewGeneration() {
   if (!usable()) return;
-  if (++generation_ < 0xFF) return;
+  if (++generation_ <= 0xFF) return;
   generation_ = 1;
   std::memset(static_cast<void*>(entries_.get()), 0, kEntries * sizeof(Entry));
 }

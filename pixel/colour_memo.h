@@ -66,36 +66,26 @@ class ColourMemo {
     return {misses, x1};
   }
 
-  // Stores colour's word, unless another thread is storing into the same
-  // entry at this moment (the memo is a cache: a store may be dropped).
+  // Stores colour's word, replacing whatever the entry held.
   void Store(uint32_t colour, uint32_t word) {
-    if (!usable()) return;
-    Entry& e = entries_[Slot(colour)];
-    uint32_t old = e.tag.load(std::memory_order_relaxed);
-    if (old == kBusy || !e.tag.compare_exchange_strong(old, kBusy, std::memory_order_acquire))
-      return;
-    std::atomic_thread_fence(std::memory_order_release);
-    e.word.store(word, std::memory_order_relaxed);
-    e.tag.store(Tag(colour), std::memory_order_release);
+    if (usable()) entries_[Slot(colour)].value.store(uint64_t(word) << 32 | Tag(colour),
+                                                       std::memory_order_relaxed);
   }
 
  private:
-  // The tag is the colour and the generation (1..254); 0 marks an empty
-  // entry, kBusy one that a thread stores into. A reader that finds the same
-  // tag before and after reading the word read the word of that tag.
+  // An entry holds the word in its high half and the tag in its low half:
+  // the colour and the generation (1..255), 0 for an empty entry. Word and
+  // tag are one atomic value, so a reader finds a word with its own tag,
+  // whatever threads store meanwhile.
   struct Entry {
-    std::atomic<uint32_t> tag;
-    std::atomic<uint32_t> word;
+    std::atomic<uint64_t> value;
   };
-  static constexpr uint32_t kBusy = 0xFFFFFFFFu;
 
-  // The word of an entry whose tag is `want`, read between two reads of the
-  // tag that both find it.
+  // The word of an entry whose tag is `want`.
   static bool Read(const Entry& e, uint32_t want, uint32_t& word) {
-    if (e.tag.load(std::memory_order_acquire) != want) return false;
-    word = e.word.load(std::memory_order_relaxed);
-    std::atomic_thread_fence(std::memory_order_acquire);
-    return e.tag.load(std::memory_order_relaxed) == want;
+    uint64_t v = e.value.load(std::memory_order_relaxed);
+    word = static_cast<uint32_t>(v >> 32);
+    return static_cast<uint32_t>(v) == want;
   }
 
   static size_t Slot(uint32_t colour) { return (colour * 0x9E3779B1u) >> (32 - kBits); }
