@@ -92,7 +92,9 @@ void MapFrameReference(const FilterSettings& settings, ConstPixelView src, Pixel
 
 // Frame mapping as the filter runs it, on up to `threads` threads (0: one per
 // core). dst has src's width and height. The result does not depend on the
-// thread count.
+// thread count. Calls go through one FrameMapper for the process
+// (pixel/frame_plan.h), which keeps the plan, the colour memo and the threads
+// from one frame to the next.
 void MapFrame(const FilterSettings& settings, ConstPixelView src, PixelView dst, int32_t frame,
               int threads = 0);
 
