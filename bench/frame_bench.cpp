@@ -7,31 +7,16 @@
 #include <thread>
 #include <vector>
 
+#include "bench/programs.h"
 #include "pixel/pixel.h"
 
 namespace {
 
+using vexlor::bench::BenchProgram;
+using vexlor::bench::kBenchPrograms;
+
 constexpr int kWidth = 1920, kHeight = 1080;
 constexpr int kReferenceWidth = 192, kReferenceHeight = 108;
-
-struct Program {
-  const char* name;
-  const char* text;
-};
-
-const Program kPrograms[] = {
-    {"identity", "rd=rs;gd=gs;bd=bs;"},
-    {"scale", "rd=rs*0.5;gd=gs;bd=bs;"},
-    // One sin per channel of one input channel each (tables), and of two.
-    {"sin", "rd=sin(rs*3);gd=sin(gs*3);bd=sin(bs*3);"},
-    {"sin_mixed", "rd=sin(rs+gs);gd=sin(gs+bs);bd=sin(bs+rs);"},
-    // Of all three channels: no table applies, every pixel calls sin three times.
-    {"sin_all", "rd=sin(rs+gs+bs);gd=sin(gs*2+rs+bs);bd=sin(bs*3+rs+gs);"},
-    {"ten_statements",
-     "l=0.3*rs+0.59*gs+0.11*bs;c=l-0.5;k=c*c*4;s=max(rs,gs,bs);m=min(rs,gs,bs);"
-     "d=s-m;t=if(d>0.1,l,1-l);rd=t*rs+k;gd=t*gs+d;bd=med(rs,gs,bs)*t;"},
-    {"rand", "n=rand()*0.2-0.1;rd=rs+n;gd=gs+n;bd=bs+n;"},
-};
 
 void RunFrame(benchmark::State& state, const char* text, bool reference, int threads) {
   int width = reference ? kReferenceWidth : kWidth, height = reference ? kReferenceHeight : kHeight;
@@ -56,7 +41,7 @@ void RunFrame(benchmark::State& state, const char* text, bool reference, int thr
 // Registers reference, one-thread and all-core runs of every program.
 int Register() {
   int cores = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
-  for (const Program& p : kPrograms) {
+  for (const BenchProgram& p : kBenchPrograms) {
     const char* text = p.text;
     benchmark::RegisterBenchmark((std::string("reference/") + p.name).c_str(),
                                  [text](benchmark::State& s) { RunFrame(s, text, true, 1); })

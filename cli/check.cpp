@@ -1,21 +1,18 @@
 // vexlor check: splits, registers and compiles a program statement by
-// statement with the runner's own splitter, then says what each statement
+// statement with the runner's own walk, then says what each statement
 // assigns, which parts have no effect, and where the first failure is.
 #include <algorithm>
-#include <cctype>
 
 #include "cli/args.h"
 #include "cli/check.h"
 #include "cli/commands.h"
 #include "cli/hints.h"
+#include "engine/chars.h"
 #include "engine/engine.h"
 
 namespace vexlor::cli {
 
 namespace {
-
-constexpr const char* kBuiltins[] = {"rs", "gs", "bs", "rd", "gd", "bd", "fr"};
-constexpr int kBuiltinCount = 7;
 
 // Engine codes that the compiler records at a token and then overwrites
 // with "invalid expression" because the token is left over: naming them
@@ -30,28 +27,13 @@ constexpr TokenHint kTokenHints[] = {
     {TK_BADNUMBER, ERR_BAD_NUMBER},
 };
 
-// The variables a run binds, as the statement runner binds them: the
-// built-ins first, then one slot per new name while there is room.
-struct VariableSlots {
-  double slots[kBuiltinCount + kMaxNewVariables] = {};
-  int used = kBuiltinCount;
+// The statement walk with the slots it binds the variables to.
+struct CheckWalk {
+  double slots[kSlotCount] = {};
+  StatementWalk walk;
 
-  VariableSlots() {
-    ClearVariables();
-    for (int i = 0; i < kBuiltinCount; ++i) RegisterVariable(kBuiltins[i], &slots[i]);
-  }
-  ~VariableSlots() { ClearVariables(); }
-
-  // Registers a statement's name the way the runner does; true when the
-  // name is new and was registered.
-  bool Register(std::string_view name) {
-    if (IsRegistrable(name) && used < kBuiltinCount + kMaxNewVariables &&
-        RegisterVariable(name, &slots[used])) {
-      ++used;
-      return true;
-    }
-    return false;
-  }
+  explicit CheckWalk(std::string_view text) : walk(text, slots) {}
+  ~CheckWalk() { ClearVariables(); }
 };
 
 std::string Quote(std::string_view s);
@@ -79,9 +61,10 @@ Unassignable UnassignableReason(std::string_view name) {
     return {"a tab before the name makes " + q + " no name (only spaces may precede it)",
             "remove the tab"};
   if (name.size() > kMaxNameLength)
-    return {"names longer than 255 characters are not kept", "use a shorter name"};
+    return {"names longer than " + std::to_string(kMaxNameLength) + " characters are not kept", "use a shorter name"};
   if (IsNewVariableName(name))
-    return {"no room for " + q + ": a program has at most 94 variables of its own",
+    return {"no room for " + q + ": a program has at most " + std::to_string(kMaxNewVariables) +
+                " variables of its own",
             "reuse one of the program's variables"};
   return {q + " is not a name (letters, digits and '_', not starting with a digit)",
           "rename it"};
@@ -112,7 +95,7 @@ std::string_view CutOff(std::string_view field, std::string_view kept) {
 // Length of the name at the start of s.
 size_t NameLength(std::string_view s) {
   size_t n = 0;
-  while (n < s.size() && (std::isalnum(static_cast<unsigned char>(s[n])) || s[n] == '_')) ++n;
+  while (n < s.size() && IsNameChar(s[n])) ++n;
   return n;
 }
 
@@ -138,9 +121,9 @@ std::string TokenHintText(std::string_view token) {
   return {};
 }
 
-// Compiles a statement's expression; on failure fills the error and column.
-void Compile(const Statement& st, StatementReport& r) {
-  if (CompileExpression(st.expression) == ERR_NONE) {
+// The compiled statement's listing, or on failure its error and column.
+void Compile(const Statement& st, const WalkStep& step, StatementReport& r) {
+  if (step.error == ERR_NONE) {
     r.listing = DisassembleProgram();
     return;
   }
@@ -153,9 +136,10 @@ void Compile(const Statement& st, StatementReport& r) {
 }
 
 // Fills the report of a statement that has an '='.
-void CheckAssignment(const Statement& st, VariableSlots& vars, StatementReport& r) {
-  r.newVariable = vars.Register(st.name);
-  if (FindVariable(st.name)) {
+void CheckAssignment(const Statement& st, StatementWalk& walk, StatementReport& r) {
+  WalkStep step = walk.Take(st);
+  r.newVariable = step.registered;
+  if (step.target) {
     r.assigns = st.name;
   } else {
     Unassignable why = UnassignableReason(st.name);
@@ -170,7 +154,7 @@ void CheckAssignment(const Statement& st, VariableSlots& vars, StatementReport& 
             "no effect: " + Quote(cut) + " (an expression ends at its first space)",
             "remove the spaces inside the expression");
   r.expression = st.expression;
-  Compile(st, r);
+  Compile(st, step, r);
 }
 
 // One byte as the report shows it: control bytes escaped.
@@ -228,11 +212,10 @@ std::string TailFix(std::string_view tail) {
 
 // Reports every statement; false when one of them fails.
 bool CheckStatements(std::string_view text, ProgramReport& report) {
-  VariableSlots vars;
+  CheckWalk vars(text);
   bool failed = false;
   Statement st;
-  size_t pos = 0;
-  for (int n = 1; NextStatement(text, pos, st); ++n) {
+  for (int n = 1; vars.walk.Split(st); ++n) {
     StatementReport r;
     r.number = n;
     r.text = st.text;
@@ -244,13 +227,13 @@ bool CheckStatements(std::string_view text, ProgramReport& report) {
                     ? "empty statement (every statement is name=expression;)"
                     : "no '=' (every statement is name=expression;)";
     } else {
-      CheckAssignment(st, vars, r);
+      CheckAssignment(st, vars.walk, r);
     }
     r.column = static_cast<int>(CharacterCount(r.text.substr(0, r.offset))) + 1;
     failed = failed || r.fails;
     report.statements.push_back(std::move(r));
   }
-  if (std::string_view tail = text.substr(pos); tail.find_first_not_of(" \t\r\n") != tail.npos)
+  if (std::string_view tail = text.substr(vars.walk.position()); tail.find_first_not_of(" \t\r\n") != tail.npos)
     AddNote(report, text, tail, "no effect: text after the last ';' is never run: " + Quote(tail),
             TailFix(tail));
   return !failed;
@@ -259,7 +242,8 @@ bool CheckStatements(std::string_view text, ProgramReport& report) {
 // The output channels that no statement assigns.
 std::vector<std::string> UnassignedChannels(const ProgramReport& report) {
   std::vector<std::string> names;
-  for (const char* channel : {"rd", "gd", "bd"}) {
+  for (int slot : {kSlotRd, kSlotGd, kSlotBd}) {
+    const char* channel = kBuiltinNames[slot];
     bool assigned = false;
     for (const StatementReport& r : report.statements) assigned = assigned || r.assigns == channel;
     if (!assigned) names.emplace_back(channel);

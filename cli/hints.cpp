@@ -6,8 +6,8 @@
 #include "cli/hints.h"
 
 #include <algorithm>
-#include <cctype>
 
+#include "engine/chars.h"
 #include "engine/engine.h"
 
 namespace vexlor::cli {
@@ -62,8 +62,6 @@ constexpr OtherName kOtherNames[] = {
 
 constexpr std::string_view kOperators = "+-*/%^&|~<>=!,";
 
-bool IsNameChar(char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_'; }
-bool IsBlank(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 
 // Offset of the last character before `at` that is not a blank, or npos.
 size_t PreviousChar(std::string_view s, size_t at) {
@@ -109,7 +107,7 @@ std::string Join(const std::vector<std::string>& names) {
 // "NAME takes N arguments, here M" for every call in s with a wrong count.
 void ArgumentCountHints(std::string_view s, std::vector<std::string>& hints) {
   for (size_t i = 0; i < s.size(); ++i) {
-    bool startsName = (std::isalpha(static_cast<unsigned char>(s[i])) || s[i] == '_') &&
+    bool startsName = IsNameStart(s[i]) &&
                       (i == 0 || (!IsNameChar(s[i - 1]) && s[i - 1] != '.'));
     if (!startsName) continue;
     size_t end = i;
@@ -217,7 +215,7 @@ void PlaceHints(std::string_view s, size_t at, std::vector<std::string>& hints) 
     if (std::string hint = PowerHint(s, at); !hint.empty()) hints.push_back(hint);
     return;
   }
-  if (std::isalpha(static_cast<unsigned char>(c)) || c == '_') {
+  if (IsNameStart(c)) {
     size_t end = at;
     while (end < s.size() && IsNameChar(s[end])) ++end;
     std::string_view name = s.substr(at, end - at);

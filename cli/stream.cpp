@@ -1,10 +1,13 @@
 // vexlor stream: filters raw frames of 32-bit pixels (bytes B, G, R, X, top
 // line first) from standard input to standard output, one frame at a time,
-// so memory stays at two frames whatever the stream's length.
+// so memory stays at four frames whatever the stream's length: while one
+// frame is filtered, the next one is read and the previous one written.
 #include <unistd.h>
 
+#include <cerrno>
 #include <csignal>
 #include <cstring>
+#include <future>
 
 #include "cli/args.h"
 #include "cli/commands.h"
@@ -56,6 +59,32 @@ void PixelsToBytes(std::vector<uint32_t>& words) {
   }
 }
 
+// What a read or a write on another thread did: the bytes it moved and the
+// error it met (0 for none).
+struct Transfer {
+  size_t bytes;
+  int error;
+};
+
+// Reads up to one frame from standard input into `words`.
+Transfer ReadFrame(std::vector<uint32_t>& words, size_t frameBytes) {
+  size_t got = std::fread(words.data(), 1, frameBytes, stdin);
+  return {got, std::ferror(stdin) ? (errno ? errno : EIO) : 0};
+}
+
+// Writes one frame to standard output and flushes it.
+Transfer WriteFrame(const std::vector<uint32_t>& words, size_t frameBytes) {
+  size_t put = std::fwrite(words.data(), 1, frameBytes, stdout);
+  if (put != frameBytes || std::fflush(stdout) != 0) return {put, errno ? errno : EIO};
+  return {put, 0};
+}
+
+// Fails with a transfer's error as the system describes it.
+[[noreturn]] void FailTransfer(const Transfer& t, const char* what) {
+  errno = t.error;
+  FailErrno(what);
+}
+
 // Refuses a terminal where raw frames are read or written.
 void CheckNotTerminal(int fd, const char* what) {
   if (::isatty(fd) == 1)
@@ -88,26 +117,50 @@ int RunStream(Args& args) {
 
   size_t pixels = size_t(size.width) * size_t(size.height);
   size_t frameBytes = pixels * 4;
-  std::vector<uint32_t> src(pixels), dst(pixels);
+  // Frame k is read into in[k % 2] and filtered into out[k % 2]: the read of
+  // frame k + 1 and the write of frame k - 1 run meanwhile on threads of
+  // their own. Errors are reported here, in the stream's order: a frame is
+  // written before a later read's failure is.
+  std::vector<uint32_t> in[2] = {std::vector<uint32_t>(pixels), std::vector<uint32_t>(pixels)};
+  std::vector<uint32_t> out[2] = {std::vector<uint32_t>(pixels), std::vector<uint32_t>(pixels)};
   Progress progress = Progress::ForArgs(args);
+  std::future<Transfer> reading, writing;
+  auto finishWrite = [&] {
+    if (!writing.valid()) return;
+    Transfer w = writing.get();
+    if (w.error) FailTransfer(w, "standard output: cannot write");
+    progress.FrameDone();
+  };
+  if (limit > 0) reading = std::async(std::launch::async, ReadFrame, std::ref(in[0]), frameBytes);
   for (int64_t done = 0; done < limit; ++done) {
-    size_t got = std::fread(src.data(), 1, frameBytes, stdin);
-    if (got == 0 && !std::ferror(stdin)) break;
-    if (std::ferror(stdin)) FailErrno("standard input: cannot read");
-    if (got < frameBytes)
+    std::vector<uint32_t>& src = in[done % 2];
+    std::vector<uint32_t>& dst = out[done % 2];
+    Transfer r = reading.get();
+    if (r.bytes == 0 && !r.error) break;
+    if (r.error) {
+      finishWrite();
+      FailTransfer(r, "standard input: cannot read");
+    }
+    if (r.bytes < frameBytes) {
+      finishWrite();
       FailData("standard input ends inside frame " + std::to_string(done + 1) + " (" +
-               std::to_string(got) + " of its " + std::to_string(frameBytes) + " bytes) after " +
+               std::to_string(r.bytes) + " of its " + std::to_string(frameBytes) + " bytes) after " +
                std::to_string(done) + " complete frames");
-    if (start + done > INT32_MAX)
+    }
+    if (start + done > INT32_MAX) {
+      finishWrite();
       FailData("frame number passes 2147483647 after " + std::to_string(done) + " frames");
+    }
+    if (done + 1 < limit)
+      reading = std::async(std::launch::async, ReadFrame, std::ref(in[(done + 1) % 2]), frameBytes);
     PixelsFromBytes(src);
     FilterPixels(settings, src.data(), dst.data(), size.width, size.height,
                  static_cast<int32_t>(start + done), run);
     PixelsToBytes(dst);
-    if (std::fwrite(dst.data(), 1, frameBytes, stdout) != frameBytes || std::fflush(stdout) != 0)
-      FailErrno("standard output: cannot write");
-    progress.FrameDone();
+    finishWrite();
+    writing = std::async(std::launch::async, WriteFrame, std::cref(dst), frameBytes);
   }
+  finishWrite();
   progress.Finish();
   return 0;
 }

@@ -1,18 +1,42 @@
-// Expression compiler: recursive descent over eight precedence levels and a
-// primary rule, emitting one postfix instruction per operand, operator and
-// call. Errors are recorded, never thrown; the token that caused one is not
-// consumed, and the callers carry on with whatever token is current.
+// Expression compiler: precedence climbing over a table of eight levels,
+// emitting one postfix instruction per operand, operator and call. Errors are
+// recorded, never thrown; the token that caused one is not consumed, and the
+// callers carry on with whatever token is current.
+//
+// The grammar, loosest level first ({} repeats, [] is optional; "refuses"
+// lists the tokens that may not follow the level's operator):
+//
+//   expr     -> level1
+//   level1   -> level2 { ('|' | '~') level2 }             refuses '|' '~'
+//   level2   -> level3 { '&' level3 }                     refuses '&'
+//   level3   -> level4 { ('==' | '!=') level4 }           refuses '==' '!='
+//   level4   -> level5 { ('<' | '<=' | '>' | '>=') level5 } refuses the same four
+//   level5   -> level6 { ('+' | '-') level6 }             refuses '+' '-'
+//   level6   -> level7 { ('*' | '/' | '%') level7 }       refuses '+' '-' '%'
+//   level7   -> sign [ '^' sign ]                         refuses '+' '-'
+//   sign     -> [ '+' | '-' ] primary                     (level 8; refuses a second sign)
+//   primary  -> number | constant | variable | '(' expr ')'
+//             | function '(' expr ')'
+//             | listfunction '(' [ expr { ',' expr } ] ')'
+//
+// '^' is taken at most once, so "2^3^2" leaves "^2" over, and the sign binds
+// tighter than '^': "-2^2" is (-2)^2. After a refused token the level stops
+// and the looser levels go on from that token, as their own operators allow.
+//
+// Each level is one row of kLevels. Compile(minLevel) compiles one
+// operand and then runs the loops of levels 7 down to minLevel over the
+// current token; a right-hand side is compiled by a call for the next tighter
+// level, and a parenthesis by a call for level 1, so the stack grows by one
+// call per parenthesis and per operator, not per level.
 #include "state.h"
 
 namespace vexlor {
-
-EngineState g_engine;
 
 namespace {
 
 // One precedence level: the operators it loops over and the tokens it refuses
 // directly after one of them. Levels 1 to 7 are binary; level 7 takes at most
-// one '^', so "2^3^2" leaves text over.
+// one '^'.
 struct Level {
   TokenKind ops[4];
   TokenKind refused[4];
@@ -30,7 +54,7 @@ constexpr Level kLevels[] = {
     /* 6 */ {{TK_MUL, TK_DIV, TK_MOD}, {TK_PLUS, TK_MINUS, TK_MOD}, false},
     /* 7 */ {{TK_POW}, {TK_PLUS, TK_MINUS}, true},
 };
-constexpr int kSignLevel = 8;
+constexpr int kTightestBinary = 7;
 
 bool In(const TokenKind (&set)[4], int32_t kind) {
   for (TokenKind k : set)
@@ -46,16 +70,19 @@ BinaryHandler OperatorHandler(int32_t kind) {
 
 int32_t Current() { return g_engine.token.kind; }
 
+// The helpers below stay out of line: the compiler's recursive functions
+// then hold no instruction records or call arguments in their frames.
+
 // Ends the compilation at the nesting bound: records OutOfMemory at the
 // current token and ends the text there, so that the levels unwind at once.
-void StopTooDeep() {
+[[gnu::noinline]] void StopTooDeep() {
   Fail(ERR_OUT_OF_MEMORY);
   g_engine.tooDeep = true;
   g_engine.cursor = g_engine.textEnd;
-  g_engine.token = Token{TK_END, 0, {}};
+  g_engine.token = Token{.kind = TK_END, .arity = 0, .value = {}};
 }
 
-void Emit(const Instruction& in) {
+[[gnu::noinline]] void Emit(const Instruction& in) {
   Program& p = g_engine.program;
   if (p.count >= kMaxInstructions) {
     Fail(ERR_OUT_OF_MEMORY);
@@ -64,32 +91,32 @@ void Emit(const Instruction& in) {
   p.code[p.count++] = in;
 }
 
-void EmitNumber(double v) {
-  Instruction in{OP_PUSH_CONSTANT, 0, {}};
+[[gnu::noinline]] void EmitNumber(double v) {
+  Instruction in{.kind = OP_PUSH_CONSTANT, .count = 0, .operand = {}};
   in.operand.number = v;
   Emit(in);
 }
 
-void EmitVariable(double* storage) {
-  Instruction in{OP_PUSH_VARIABLE, 0, {}};
+[[gnu::noinline]] void EmitVariable(double* storage) {
+  Instruction in{.kind = OP_PUSH_VARIABLE, .count = 0, .operand = {}};
   in.operand.variable = storage;
   Emit(in);
 }
 
-void EmitUnary(UnaryHandler h) {
-  Instruction in{OP_CALL_UNARY, 0, {}};
+[[gnu::noinline]] void EmitUnary(UnaryHandler h) {
+  Instruction in{.kind = OP_CALL_UNARY, .count = 0, .operand = {}};
   in.operand.unary = h;
   Emit(in);
 }
 
-void EmitBinary(BinaryHandler h) {
-  Instruction in{OP_CALL_BINARY, 0, {}};
+[[gnu::noinline]] void EmitBinary(BinaryHandler h) {
+  Instruction in{.kind = OP_CALL_BINARY, .count = 0, .operand = {}};
   in.operand.binary = h;
   Emit(in);
 }
 
-void EmitList(int count, ListHandler h) {
-  Instruction in{OP_CALL_LIST, count, {}};
+[[gnu::noinline]] void EmitList(int count, ListHandler h) {
+  Instruction in{.kind = OP_CALL_LIST, .count = count, .operand = {}};
   in.operand.list = h;
   Emit(in);
 }
@@ -107,20 +134,20 @@ void PushPending() {
 
 void PopPending() {
   if (g_engine.pendingDepth == 0) {
-    g_engine.token = Token{TK_UNDEFINED, 0, {}};
+    g_engine.token = Token{.kind = TK_UNDEFINED, .arity = 0, .value = {}};
     return;
   }
   g_engine.token = g_engine.pending[--g_engine.pendingDepth];
 }
 
-void CompileLevel(int level);
+void Compile(int minLevel);
 
 // Argument list of a list function, after its '('; the function's token is on
 // the pending stack.
 void CompileArguments() {
   int count = 0;
   if (NextToken() != TK_RPAREN) {
-    CompileLevel(1);
+    Compile(1);
     count = 1;
     for (;;) {
       if (g_engine.error != ERR_NONE) {
@@ -132,7 +159,7 @@ void CompileArguments() {
       if (Current() == TK_COMMA) {
         NextToken();
         ++count;
-        CompileLevel(1);
+        Compile(1);
         continue;
       }
       Fail(Current() == TK_END ? ERR_RPAREN_EXPECTED : ERR_UNKNOWN);
@@ -154,14 +181,16 @@ void CompileUnaryCall() {
   PushPending();
   if (NextToken() != TK_LPAREN) return Fail(ERR_LPAREN_EXPECTED);
   if (NextToken() == TK_RPAREN) return Fail(ERR_EXPRESSION_EXPECTED);
-  CompileLevel(1);
+  Compile(1);
   if (Current() != TK_RPAREN) return Fail(ERR_RPAREN_EXPECTED);
   PopPending();
   if (g_engine.token.kind == TK_UNARY) EmitUnary(g_engine.token.value.unary);
   NextToken();
 }
 
-void CompilePrimary() {
+// A primary other than a parenthesis. Calls compile their arguments through
+// calls of their own, which keeps Compile's frame small.
+[[gnu::noinline]] void CompileOtherPrimary() {
   const Token& t = g_engine.token;
   switch (t.kind) {
     case TK_NUMBER:
@@ -170,12 +199,6 @@ void CompilePrimary() {
       return;
     case TK_VARIABLE:
       EmitVariable(t.value.variable);
-      NextToken();
-      return;
-    case TK_LPAREN:
-      if (NextToken() == TK_RPAREN) return Fail(ERR_EXPRESSION_EXPECTED);
-      CompileLevel(1);
-      if (Current() != TK_RPAREN) return Fail(ERR_RPAREN_EXPECTED);
       NextToken();
       return;
     case TK_UNARY:
@@ -195,49 +218,62 @@ void CompilePrimary() {
   }
 }
 
-// Level 8: an optional prefix sign, binding tighter than '^'.
-void CompileSign() {
+// An optional prefix sign (level 8) and its primary. A second sign refuses
+// the operand: nothing is compiled for it, not even the negation.
+inline void CompileOperand() {
   int32_t sign = Current();
   if (sign == TK_PLUS || sign == TK_MINUS) {
     int32_t next = NextToken();
     if (next == TK_PLUS || next == TK_MINUS) return Fail(ERR_INVALID_EXPRESSION);
   }
-  CompilePrimary();
+  if (Current() == TK_LPAREN) {
+    if (NextToken() == TK_RPAREN) {
+      Fail(ERR_EXPRESSION_EXPECTED);
+    } else {
+      Compile(1);
+      if (Current() != TK_RPAREN) Fail(ERR_RPAREN_EXPECTED);
+      else NextToken();
+    }
+  } else {
+    CompileOtherPrimary();
+  }
   if (sign == TK_MINUS) EmitUnary(Negate);
 }
 
-// Levels 1 to 7 by the table; the primary is reached through level 8. Each
-// level that recurses into a primary through parentheses or a call adds one
-// to the nesting depth, which is bounded.
-void CompileLevel(int level) {
-  if (level == kSignLevel) return CompileSign();
-  if (level == 1) {
-    if (g_engine.nesting >= kMaxNesting) return StopTooDeep();
-    ++g_engine.nesting;
-  }
-  const Level& l = kLevels[level - 1];
-  CompileLevel(level + 1);
-  while (In(l.ops, Current())) {
-    BinaryHandler h = OperatorHandler(Current());
-    if (In(l.refused, NextToken())) {
-      Fail(ERR_INVALID_EXPRESSION);
-      break;
+// The loops of the binary levels from the tightest to minLevel over the
+// current token: each operator, its right-hand side at the next tighter
+// level, then the operator's instruction. Kept out of Compile, so that a
+// parenthesis, which recurses without an operator, costs only Compile's frame.
+[[gnu::noinline]] void CompileOperators(int minLevel) {
+  for (int level = kTightestBinary; level >= minLevel; --level) {
+    const Level& l = kLevels[level - 1];
+    while (In(l.ops, Current())) {
+      BinaryHandler h = OperatorHandler(Current());
+      if (In(l.refused, NextToken())) {
+        Fail(ERR_INVALID_EXPRESSION);
+        break;
+      }
+      Compile(level + 1);
+      EmitBinary(h);
+      if (l.once) break;
     }
-    CompileLevel(level + 1);
-    EmitBinary(h);
-    if (l.once) break;
   }
-  if (level == 1) --g_engine.nesting;
+}
+
+// An expression whose operators are those of minLevel and tighter: its first
+// operand, then the levels' loops. Every call is one nesting level deeper
+// than its caller (a parenthesis, an argument or a right-hand side), and the
+// depth is bounded; each level starts at least one character further into
+// the text, so no text shorter than the bound reaches it.
+void Compile(int minLevel) {
+  if (g_engine.nesting >= kMaxNesting) return StopTooDeep();
+  ++g_engine.nesting;
+  CompileOperand();
+  if (minLevel <= kTightestBinary) CompileOperators(minLevel);
+  --g_engine.nesting;
 }
 
 }  // namespace
-
-void Fail(EngineError code) {
-  if (g_engine.tooDeep) return;
-  g_engine.error = code;
-  g_engine.errorOffset =
-      g_engine.tokenBegin ? static_cast<int>(g_engine.tokenBegin - g_engine.textBegin) : -1;
-}
 
 EngineError CompileExpression(std::string_view text) {
   LexerStart(text);
@@ -248,16 +284,11 @@ EngineError CompileExpression(std::string_view text) {
   g_engine.error = ERR_NONE;
   g_engine.errorOffset = -1;
   NextToken();
-  CompileLevel(1);
-  g_engine.program.code[g_engine.program.count] = Instruction{OP_END, 0, {}};
+  Compile(1);
+  g_engine.program.code[g_engine.program.count] =
+      Instruction{.kind = OP_END, .count = 0, .operand = {}};
   if (Current() != TK_END) Fail(ERR_INVALID_EXPRESSION);
   return g_engine.error;
 }
-
-const Token& CurrentToken() { return g_engine.token; }
-const Program& CurrentProgram() { return g_engine.program; }
-const ValueStack& CurrentStack() { return g_engine.stack; }
-EngineError LastError() { return g_engine.error; }
-int LastErrorOffset() { return g_engine.errorOffset; }
 
 }  // namespace vexlor

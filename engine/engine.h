@@ -20,15 +20,16 @@ inline constexpr int kMaxInstructions = 100;  // emitted; one more slot holds En
 inline constexpr int kStackSize = 100;        // ValueStack and PendingCallStack
 inline constexpr int kMaxVariables = 101;     // VariableTable entries
 inline constexpr int kMaxNumberLength = 100;  // longer numbers are bad numbers
-// Parentheses and calls nested deeper than this are refused with OutOfMemory
-// instead of recursing further: the compiler recurses once per nesting level and
-// nesting costs no instruction, so without a bound a deeply nested text could
-// exhaust the stack of the thread that compiles it. A level takes at most about
-// 420 bytes of stack in the x86-64 release build and 350 in the i686 Windows
-// build, so a statement nested to the bound needs under 56 KiB: less than a
-// quarter of the smallest worker stack assumed (256 KiB). Calls are also held
-// by the 100-entry pending-call stack, so only bare parentheses nest deeper.
-inline constexpr int kMaxNesting = 128;
+// Expressions nested deeper than this are refused with OutOfMemory instead of
+// recursing further. The compiler makes one call per parenthesis, per
+// argument and per right-hand side of an operator, each starting at least one
+// character further into the text, so the bound lies beyond what a text of
+// 2047 characters (a whole settings field) can reach: every such program
+// compiles, and the bound guards the engine's API against longer texts. A
+// level of bare parentheses costs 32 bytes of stack in the x86-64 release
+// build, any level at most a few hundred. Calls are also held by the
+// 100-entry pending-call stack.
+inline constexpr int kMaxNesting = 2048;
 
 // ---- Records --------------------------------------------------------------
 
@@ -133,12 +134,29 @@ int32_t ToInt32(double x);
 
 // ---- Symbol tables --------------------------------------------------------
 
+// What each row of the function and operator tables stands for, so that
+// code outside the tables (the fast frame path) tells rows apart without
+// comparing names or handlers.
+enum class Fn : uint8_t {
+  // One-argument functions.
+  kAbs, kAcos, kAsin, kAtan, kCos, kCosh, kDeg, kExp, kFac, kLog, kLog10, kRad, kRound,
+  kSin, kSinh, kSqr, kSqrt, kTan, kTanh, kTrunc, kFloor, kCeil, kNot,
+  // The prefix minus.
+  kNegate,
+  // List functions.
+  kMax, kMed, kMin, kRand, kSum, kIf,
+  // Binary operators.
+  kOr, kXor, kAnd, kEq, kNe, kLt, kLe, kGt, kGe, kAdd, kSub, kMul, kDiv, kMod, kPow,
+};
+
 struct UnaryFunctionRow {
   const char* name;
+  Fn id;
   UnaryHandler handler;
 };
 struct ListFunctionRow {
   const char* name;
+  Fn id;
   int32_t arity;
   ListHandler handler;
 };
@@ -149,6 +167,7 @@ struct ConstantRow {
 struct BinaryOperatorRow {
   int32_t token;
   const char* name;
+  Fn id;
   BinaryHandler handler;
 };
 
@@ -160,6 +179,13 @@ extern const ConstantRow kConstants[];
 extern const int kConstantCount;
 extern const BinaryOperatorRow kBinaryOperators[];
 extern const int kBinaryOperatorCount;
+// The prefix minus's row: named "neg" in listings, no name a program can call.
+extern const UnaryFunctionRow kNegateRow;
+
+// The row whose handler a compiled instruction calls, or nullptr.
+const UnaryFunctionRow* UnaryRowOf(UnaryHandler handler);
+const ListFunctionRow* ListRowOf(ListHandler handler);
+const BinaryOperatorRow* BinaryRowOf(BinaryHandler handler);
 
 Token ClassifyName(std::string_view name);
 bool IsNewVariableName(std::string_view name);

@@ -1,19 +1,14 @@
 // Lexer: splits the text at the engine's cursor into tokens. Character classes
-// are those of the "C" locale whatever the process locale is, and the decimal
-// point is always '.'.
+// are engine/chars.h's, and the decimal point is always '.'.
 #include <charconv>
 #include <cmath>
 
+#include "engine/chars.h"
 #include "state.h"
 
 namespace vexlor {
 
 namespace {
-
-bool IsBlank(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
-bool IsNameStart(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_'; }
-bool IsNameChar(char c) { return IsNameStart(c) || IsDigit(c); }
 
 // Characters that form a token on their own.
 struct SingleRow {

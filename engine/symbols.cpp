@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "engine/chars.h"
 #include "state.h"
 
 namespace vexlor {
@@ -33,9 +34,6 @@ int VariableCount() {
   while (n < kMaxVariables && g_engine.variables[n].name) ++n;
   return n;
 }
-
-bool IsLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
 }  // namespace
 
@@ -98,9 +96,9 @@ Token ClassifyName(std::string_view name) {
 }
 
 bool IsNewVariableName(std::string_view name) {
-  if (name.empty() || !(IsLetter(name[0]) || name[0] == '_')) return false;
+  if (name.empty() || !IsNameStart(name[0])) return false;
   for (char c : name)
-    if (!(IsLetter(c) || IsDigit(c) || c == '_')) return false;
+    if (!IsNameChar(c)) return false;
   return ClassifyName(name).kind == TK_UNDEFINED;
 }
 

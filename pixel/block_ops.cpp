@@ -3,9 +3,11 @@
 // fuses floating-point operations (the build forbids contraction).
 #include "pixel/block_ops.h"
 
+#include "engine/ops.h"
+#include "pixel/pixel.h"
+
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 
 namespace vexlor {
 
@@ -34,22 +36,18 @@ void Fold(double* __restrict out, const double* const* args, int argc, int n, F 
   }
 }
 
-double Truth(bool b) { return b ? 1.0 : 0.0; }
-
 void RunBinary(const Kernel& k, double* out, const double* a, const double* b, int n) {
   switch (k.op) {
-    case BlockOp::kAdd: return Map2(out, a, b, n, [](double l, double r) { return l + r; });
-    case BlockOp::kSub: return Map2(out, a, b, n, [](double l, double r) { return l - r; });
-    case BlockOp::kMul: return Map2(out, a, b, n, [](double l, double r) { return l * r; });
-    // Division by either zero gives +infinity, 0/0 included.
-    case BlockOp::kDiv:
-      return Map2(out, a, b, n, [](double l, double r) { return r == 0 ? HUGE_VAL : l / r; });
-    case BlockOp::kEq: return Map2(out, a, b, n, [](double l, double r) { return Truth(l == r); });
-    case BlockOp::kNe: return Map2(out, a, b, n, [](double l, double r) { return Truth(l != r); });
-    case BlockOp::kLt: return Map2(out, a, b, n, [](double l, double r) { return Truth(l < r); });
-    case BlockOp::kLe: return Map2(out, a, b, n, [](double l, double r) { return Truth(l <= r); });
-    case BlockOp::kGt: return Map2(out, a, b, n, [](double l, double r) { return Truth(l > r); });
-    case BlockOp::kGe: return Map2(out, a, b, n, [](double l, double r) { return Truth(l >= r); });
+    case BlockOp::kAdd: return Map2(out, a, b, n, op::Add);
+    case BlockOp::kSub: return Map2(out, a, b, n, op::Sub);
+    case BlockOp::kMul: return Map2(out, a, b, n, op::Mul);
+    case BlockOp::kDiv: return Map2(out, a, b, n, op::Div);
+    case BlockOp::kEq: return Map2(out, a, b, n, op::Eq);
+    case BlockOp::kNe: return Map2(out, a, b, n, op::Ne);
+    case BlockOp::kLt: return Map2(out, a, b, n, op::Lt);
+    case BlockOp::kLe: return Map2(out, a, b, n, op::Le);
+    case BlockOp::kGt: return Map2(out, a, b, n, op::Gt);
+    case BlockOp::kGe: return Map2(out, a, b, n, op::Ge);
     default: {
       BinaryHandler h = k.binary;
       return Map2(out, a, b, n, [h](double l, double r) { return h(l, r); });
@@ -59,8 +57,8 @@ void RunBinary(const Kernel& k, double* out, const double* a, const double* b, i
 
 void RunUnary(const Kernel& k, double* out, const double* a, int n) {
   switch (k.op) {
-    case BlockOp::kNeg: return Map1(out, a, n, [](double x) { return -x; });
-    case BlockOp::kSqr: return Map1(out, a, n, [](double x) { return x * x; });
+    case BlockOp::kNeg: return Map1(out, a, n, op::Negate);
+    case BlockOp::kSqr: return Map1(out, a, n, op::Sqr);
     case BlockOp::kScale: {
       double f = k.factor;
       return Map1(out, a, n, [f](double x) { return x * f; });
@@ -69,7 +67,7 @@ void RunUnary(const Kernel& k, double* out, const double* a, int n) {
     case BlockOp::kAbs: return Map1(out, a, n, [](double x) { return std::fabs(x); });
     case BlockOp::kFloor: return Map1(out, a, n, [](double x) { return std::floor(x); });
     case BlockOp::kCeil: return Map1(out, a, n, [](double x) { return std::ceil(x); });
-    case BlockOp::kNot: return Map1(out, a, n, [](double x) { return Truth(x == 0); });
+    case BlockOp::kNot: return Map1(out, a, n, op::Not);
     default: {
       UnaryHandler h = k.unary;
       return Map1(out, a, n, [h](double x) { return h(x); });
@@ -77,30 +75,26 @@ void RunUnary(const Kernel& k, double* out, const double* a, int n) {
   }
 }
 
-// if(c, a, b) with every argument already evaluated; a NaN condition is true.
+// if(c, a, b) with every argument already evaluated.
 void RunIf(double* __restrict out, const double* const* args, int n) {
   const double* __restrict c = args[0];
   const double* __restrict a = args[1];
   const double* __restrict b = args[2];
   for (int i = 0; i < n; ++i) {
     double x = a[i], y = b[i];  // loaded either way, so the select needs no branch
-    out[i] = c[i] != 0 ? x : y;
+    out[i] = op::Select(c[i], x, y);
   }
 }
 
 void RunList(const Kernel& k, double* out, const double* const* args, int n) {
   switch (k.op) {
     case BlockOp::kIf: return RunIf(out, args, n);
-    case BlockOp::kMax:
-      return Fold(out, args, k.argc, n, [](double r, double a) { return r < a ? a : r; });
-    case BlockOp::kMin:
-      return Fold(out, args, k.argc, n, [](double r, double a) { return r > a ? a : r; });
+    case BlockOp::kMax: return Fold(out, args, k.argc, n, op::MaxStep);
+    case BlockOp::kMin: return Fold(out, args, k.argc, n, op::MinStep);
     default: {
-      Fold(out, args, k.argc, n, [](double r, double a) { return r + a; });
-      if (k.op == BlockOp::kMed) {
-        double count = k.argc;
-        for (int i = 0; i < n; ++i) out[i] = out[i] / count;
-      }
+      Fold(out, args, k.argc, n, op::SumStep);
+      if (k.op == BlockOp::kMed)
+        for (int i = 0; i < n; ++i) out[i] = op::Mean(out[i], k.argc);
     }
   }
 }
@@ -108,91 +102,104 @@ void RunList(const Kernel& k, double* out, const double* const* args, int n) {
 // ToInt32 for the values that fit 32 bits, which a plain truncation converts.
 bool FitsInt32(double d) { return d > -2147483649.0 && d < 2147483648.0; }
 
-struct NamedOp {
-  const char* name;
-  BlockOp op;
-};
-
-// Rows of the engine's tables whose results the block loops compute inline;
-// the handlers of the other rows are called.
-constexpr NamedOp kInlineUnary[] = {
-    {"abs", BlockOp::kAbs},     {"sqr", BlockOp::kSqr},   {"sqrt", BlockOp::kSqrt},
-    {"floor", BlockOp::kFloor}, {"ceil", BlockOp::kCeil}, {"not", BlockOp::kNot},
-    {"deg", BlockOp::kScale},   {"rad", BlockOp::kScale},
-};
-constexpr NamedOp kInlineBinary[] = {
-    {"+", BlockOp::kAdd}, {"-", BlockOp::kSub},  {"*", BlockOp::kMul},  {"/", BlockOp::kDiv},
-    {"==", BlockOp::kEq}, {"!=", BlockOp::kNe},  {"<", BlockOp::kLt},   {"<=", BlockOp::kLe},
-    {">", BlockOp::kGt},  {">=", BlockOp::kGe},
-};
-// The list functions read the engine's single value stack, so every one of
-// them has its own loop.
-constexpr NamedOp kListOps[] = {
-    {"max", BlockOp::kMax}, {"min", BlockOp::kMin}, {"sum", BlockOp::kSum},
-    {"med", BlockOp::kMed}, {"if", BlockOp::kIf},   {"rand", BlockOp::kRand},
-};
-
-template <size_t N>
-BlockOp FindOp(const NamedOp (&table)[N], const char* name, BlockOp otherwise) {
-  for (const NamedOp& row : table)
-    if (std::strcmp(row.name, name) == 0) return row.op;
-  return otherwise;
+// The array operation of each row of the engine's tables, by the row's
+// identifier, with the fixed parameters the identifier gives: deg and rad are
+// products by their named factors. The switch names every identifier and has
+// no default, so that a row added to the tables must be placed here; false
+// for rand(), which is no array operation.
+bool KernelFor(Fn id, Kernel& k) {
+  switch (id) {
+    case Fn::kNegate: k.op = BlockOp::kNeg; return true;
+    case Fn::kAbs: k.op = BlockOp::kAbs; return true;
+    case Fn::kSqr: k.op = BlockOp::kSqr; return true;
+    case Fn::kSqrt: k.op = BlockOp::kSqrt; return true;
+    case Fn::kFloor: k.op = BlockOp::kFloor; return true;
+    case Fn::kCeil: k.op = BlockOp::kCeil; return true;
+    case Fn::kNot: k.op = BlockOp::kNot; return true;
+    case Fn::kDeg: k.op = BlockOp::kScale; k.factor = op::kDegreesPerRadian; return true;
+    case Fn::kRad: k.op = BlockOp::kScale; k.factor = op::kRadiansPerDegree; return true;
+    case Fn::kAcos: case Fn::kAsin: case Fn::kAtan: case Fn::kCos: case Fn::kCosh:
+    case Fn::kExp: case Fn::kFac: case Fn::kLog: case Fn::kLog10: case Fn::kRound:
+    case Fn::kSin: case Fn::kSinh: case Fn::kTan: case Fn::kTanh: case Fn::kTrunc:
+      k.op = BlockOp::kUnary;
+      return true;
+    case Fn::kAdd: k.op = BlockOp::kAdd; return true;
+    case Fn::kSub: k.op = BlockOp::kSub; return true;
+    case Fn::kMul: k.op = BlockOp::kMul; return true;
+    case Fn::kDiv: k.op = BlockOp::kDiv; return true;
+    case Fn::kEq: k.op = BlockOp::kEq; return true;
+    case Fn::kNe: k.op = BlockOp::kNe; return true;
+    case Fn::kLt: k.op = BlockOp::kLt; return true;
+    case Fn::kLe: k.op = BlockOp::kLe; return true;
+    case Fn::kGt: k.op = BlockOp::kGt; return true;
+    case Fn::kGe: k.op = BlockOp::kGe; return true;
+    case Fn::kOr: case Fn::kXor: case Fn::kAnd: case Fn::kMod: case Fn::kPow:
+      k.op = BlockOp::kBinary;
+      return true;
+    // The list functions read the engine's single value stack, so every one
+    // of them has its own loop.
+    case Fn::kMax: k.op = BlockOp::kMax; return true;
+    case Fn::kMin: k.op = BlockOp::kMin; return true;
+    case Fn::kSum: k.op = BlockOp::kSum; return true;
+    case Fn::kMed: k.op = BlockOp::kMed; return true;
+    case Fn::kIf: k.op = BlockOp::kIf; return true;
+    case Fn::kRand: return false;
+  }
+  return false;
 }
 
 }  // namespace
 
+bool IsRandCall(const Instruction& in) {
+  const ListFunctionRow* row = in.kind == OP_CALL_LIST ? ListRowOf(in.operand.list) : nullptr;
+  return row && row->id == Fn::kRand;
+}
+
 bool KernelOf(const Instruction& in, Kernel& k) {
-  k = Kernel{BlockOp::kUnary, 1, 0.0, nullptr, nullptr};
+  k = Kernel{.op = BlockOp::kUnary, .argc = 1};
   if (in.kind == OP_CALL_UNARY) {
+    const UnaryFunctionRow* row = UnaryRowOf(in.operand.unary);
     k.unary = in.operand.unary;
-    if (k.unary == Negate) {
-      k.op = BlockOp::kNeg;
-      return true;
-    }
-    for (int i = 0; i < kUnaryFunctionCount; ++i)
-      if (kUnaryFunctions[i].handler == k.unary) {
-        k.op = FindOp(kInlineUnary, kUnaryFunctions[i].name, BlockOp::kUnary);
-        // deg and rad multiply by a literal, which their handler returns for 1.
-        if (k.op == BlockOp::kScale) k.factor = k.unary(1.0);
-        return true;
-      }
-  } else if (in.kind == OP_CALL_BINARY) {
+    return row && KernelFor(row->id, k);
+  }
+  if (in.kind == OP_CALL_BINARY) {
+    const BinaryOperatorRow* row = BinaryRowOf(in.operand.binary);
     k.argc = 2;
-    k.op = BlockOp::kBinary;
     k.binary = in.operand.binary;
-    for (int i = 0; i < kBinaryOperatorCount; ++i)
-      if (kBinaryOperators[i].handler == k.binary) {
-        k.op = FindOp(kInlineBinary, kBinaryOperators[i].name, BlockOp::kBinary);
-        return true;
-      }
-  } else if (in.kind == OP_CALL_LIST) {
+    return row && KernelFor(row->id, k);
+  }
+  if (in.kind == OP_CALL_LIST) {
+    const ListFunctionRow* row = ListRowOf(in.operand.list);
     k.argc = in.count;
-    for (int i = 0; i < kListFunctionCount; ++i)
-      if (kListFunctions[i].handler == in.operand.list) {
-        k.op = FindOp(kListOps, kListFunctions[i].name, BlockOp::kUnary);
-        return k.op != BlockOp::kUnary;
-      }
+    return row && KernelFor(row->id, k);
   }
   return false;
 }
 
 void RunKernel(const Kernel& k, double* out, const double* const* args, int n) {
-  if (k.op >= BlockOp::kIf) return RunList(k, out, args, n);
-  if (k.argc == 2) return RunBinary(k, out, args[0], args[1], n);
-  RunUnary(k, out, args[0], n);
-}
-
-uint32_t ChannelTerm(double v, bool clamp, int shift) {
-  int32_t c = ToInt32(static_cast<double>(static_cast<float>(v)) * 256.0);
-  if (clamp) c = std::clamp(c, 0, 255);
-  return static_cast<uint32_t>(c) << shift;
+  switch (k.op) {
+    case BlockOp::kIf: case BlockOp::kMax: case BlockOp::kMin: case BlockOp::kSum:
+    case BlockOp::kMed:
+      return RunList(k, out, args, n);
+    case BlockOp::kAdd: case BlockOp::kSub: case BlockOp::kMul: case BlockOp::kDiv:
+    case BlockOp::kEq: case BlockOp::kNe: case BlockOp::kLt: case BlockOp::kLe:
+    case BlockOp::kGt: case BlockOp::kGe: case BlockOp::kBinary:
+      return RunBinary(k, out, args[0], args[1], n);
+    case BlockOp::kNeg: case BlockOp::kSqr: case BlockOp::kScale: case BlockOp::kSqrt:
+    case BlockOp::kAbs: case BlockOp::kFloor: case BlockOp::kCeil: case BlockOp::kNot:
+    case BlockOp::kUnary:
+      return RunUnary(k, out, args[0], n);
+  }
 }
 
 // The loop over all values converts those within the 32-bit range by a plain
 // truncation, without branches, so that the compiler can vectorise it; the
 // rare others, which the loop counts as 0, then go through ChannelTerm.
+// Inlined into AddChannelTerms, whose single body the compiler schedules
+// better than a call per clamp mode.
 template <bool kClamp>
-void AddTerms(uint32_t* __restrict out, const double* __restrict v, int n, int shift) {
+[[gnu::always_inline]] inline void AddTerms(uint32_t* __restrict out, const double* __restrict v,
+                                            int n, int shift) {
   int rare = 0;  // a count: the vectoriser takes no reduction of bools
   for (int i = 0; i < n; ++i) {
     double d = static_cast<double>(static_cast<float>(v[i])) * 256.0;

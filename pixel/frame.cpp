@@ -10,24 +10,16 @@
 namespace vexlor {
 
 void UnpackPixel(uint32_t p, float& rs, float& gs, float& bs) {
-  rs = static_cast<float>((p & 0xFF0000u) * 0x1p-24);
-  gs = static_cast<float>((p & 0xFF00u) * 0x1p-16);
-  bs = static_cast<float>((p & 0xFFu) * 0x1p-8);
+  rs = static_cast<float>(ChannelValue(p, kChannelShift[0]));
+  gs = static_cast<float>(ChannelValue(p, kChannelShift[1]));
+  bs = static_cast<float>(ChannelValue(p, kChannelShift[2]));
 }
 
-// ToInt32(v * 256): a NaN, an infinity or a huge value gives 0.
-static int32_t ChannelValue(float v) { return ToInt32(static_cast<double>(v) * 256.0); }
-
+// A float converts to double and back unchanged, so the terms of the
+// channels' values are the values' own.
 uint32_t PackPixel(float rd, float gd, float bd, bool clamp) {
-  int32_t r = ChannelValue(rd), g = ChannelValue(gd), b = ChannelValue(bd);
-  if (clamp) {
-    r = std::clamp(r, 0, 255);
-    g = std::clamp(g, 0, 255);
-    b = std::clamp(b, 0, 255);
-    return static_cast<uint32_t>(r << 16 | g << 8 | b);
-  }
-  return static_cast<uint32_t>(r) * 65536u + static_cast<uint32_t>(g) * 256u +
-         static_cast<uint32_t>(b);
+  return ChannelTerm(rd, clamp, kChannelShift[0]) + ChannelTerm(gd, clamp, kChannelShift[1]) +
+         ChannelTerm(bd, clamp, kChannelShift[2]);
 }
 
 std::string_view SettingsText(const FilterSettings& settings) {

@@ -1,7 +1,9 @@
 // Running a frame plan: rows of the frame shared among threads, each row cut
-// into blocks of pixels that the plan's steps process one array at a time.
+// into blocks of pixels that the plan's steps process one array at a time,
+// or, through the colour memo, only the block's pixels of colours not met
+// before.
 #include <algorithm>
-#include <cfenv>
+#include <new>
 #include <thread>
 
 #include "pixel/frame_plan.h"
@@ -17,6 +19,17 @@ struct FramePlan::Worker {
   RandStep column;  // the generator's steps from one column to the next
   RandStep columns4;  // and to the fourth next
   std::vector<uint32_t> states;
+  // The colour memo, while this thread uses it; every window of look-ups
+  // decides whether it goes on using it (always, when `judged` is false).
+  ColourMemo* memo = nullptr;
+  bool judged = false;
+  int64_t windowPixels = 0;
+  MemoStats window;
+  double breakEven = 0.0;  // the share of hits below which the memo costs more than it saves
+  MemoStats stats;
+  int32_t rowMisses = 0;  // pixels of the last row not found
+  std::vector<int> missAt;
+  std::vector<uint32_t> missPx, missOut;
 
   double* Reg(int r) { return regs.data() + size_t(r) * size_t(blockPixels); }
 
@@ -48,28 +61,65 @@ void FramePlan::RunBlock(Worker& w, const uint32_t* px, uint32_t* out, int32_t x
   const double* args[kStackSize];
   for (const Step& step : steps_) {
     double* o = w.Reg(step.out);
-    if (step.kernel.op == BlockOp::kInput) {
-      // The table of an input holds channel / 256, which this computes exactly.
-      for (int i = 0; i < n; ++i) o[i] = static_cast<double>((px[i] >> step.shift) & 0xFF) * 0x1p-8;
-    } else if (step.kernel.op == BlockOp::kGather) {
-      const double* table = &tables_[step.table];
-      for (int i = 0; i < n; ++i) o[i] = table[(px[i] >> step.shift) & 0xFF];
-    } else if (step.kernel.op == BlockOp::kGatherPair) {
-      const double* table = &tables_[step.table];
-      for (int i = 0; i < n; ++i)
-        o[i] = table[((px[i] >> step.shift) & 0xFF) << 8 | ((px[i] >> step.shift2) & 0xFF)];
-    } else if (step.kernel.op == BlockOp::kRand) {
-      uint64_t first = (uint64_t(x0) * w.height + uint64_t(y)) * randCalls_ + uint64_t(step.rand) + 1;
-      w.RandStates(RandAdvance(first).Apply(w.randState), n);
-      for (int i = 0; i < n; ++i) o[i] = RandValue(w.states[size_t(i)]);
-    } else {
-      for (int i = 0; i < step.kernel.argc; ++i) args[i] = w.Reg(stepArgs_[step.first + i]);
-      RunKernel(step.kernel, o, args, n);
+    switch (step.kind) {
+      case StepKind::kInput:
+        for (int i = 0; i < n; ++i) o[i] = ChannelValue(px[i], step.shift);
+        break;
+      case StepKind::kGather: {
+        const double* table = &tables_[step.table];
+        for (int i = 0; i < n; ++i) o[i] = table[(px[i] >> step.shift) & 0xFF];
+        break;
+      }
+      case StepKind::kGatherPair: {
+        const double* table = &tables_[step.table];
+        for (int i = 0; i < n; ++i)
+          o[i] = table[((px[i] >> step.shift) & 0xFF) << 8 | ((px[i] >> step.shift2) & 0xFF)];
+        break;
+      }
+      case StepKind::kRand: {
+        uint64_t first =
+            (uint64_t(x0) * w.height + uint64_t(y)) * randCalls_ + uint64_t(step.rand) + 1;
+        w.RandStates(RandAdvance(first).Apply(w.randState), n);
+        for (int i = 0; i < n; ++i) o[i] = RandValue(w.states[size_t(i)]);
+        break;
+      }
+      case StepKind::kKernel:
+        for (int i = 0; i < step.kernel.argc; ++i) args[i] = w.Reg(stepArgs_[step.first + i]);
+        RunKernel(step.kernel, o, args, n);
+        break;
     }
   }
   CombineTables(px, out, n);
   for (int o = 0; o < 3; ++o)
     if (outputRegs_[o] >= 0) AddChannelTerms(out, w.Reg(outputRegs_[o]), n, clamp_, kChannelShift[o]);
+}
+
+// A row of pixels through the memo: each block's entries asked for together
+// and then looked up; the pixels of colours not found are gathered over the
+// row and computed together, a block's worth at a time, and stored. Only
+// plans without rand() come here, so a pixel's place in the frame does not
+// matter. px and out may be the same pixels: a pixel not found was copied.
+void FramePlan::RunRowMemo(Worker& w, const uint32_t* px, uint32_t* out, int32_t width) const {
+  int misses = 0;
+  w.rowMisses = 0;
+  auto flush = [&] {
+    w.rowMisses += misses;
+    RunBlock(w, w.missPx.data(), w.missOut.data(), 0, 0, misses);
+    for (int j = 0; j < misses; ++j) {
+      out[w.missAt[size_t(j)]] = w.missOut[size_t(j)];
+      w.memo->Store(w.missPx[size_t(j)], w.missOut[size_t(j)]);
+    }
+    misses = 0;
+  };
+  for (int32_t x0 = 0; x0 < width;) {
+    int32_t x1 = std::min<int32_t>(width, x0 + w.blockPixels);
+    ColourMemo::FindResult r = w.memo->FindMany(px, out, x0, x1, w.missAt.data(), w.missPx.data(),
+                                                misses, w.blockPixels);
+    misses = r.misses;
+    if (misses == w.blockPixels) flush();
+    x0 = r.end;
+  }
+  if (misses > 0) flush();
 }
 
 void FramePlan::RunRows(Worker& w, ConstPixelView src, PixelView dst, int32_t y0, int32_t y1) const {
@@ -80,6 +130,11 @@ void FramePlan::RunRows(Worker& w, ConstPixelView src, PixelView dst, int32_t y0
       CombineTables(s, d, src.width);
       continue;
     }
+    if (w.memo) {
+      RunRowMemo(w, s, d, src.width);
+      CountMemo(w, src.width);
+      continue;
+    }
     for (int32_t x0 = 0; x0 < src.width; x0 += w.blockPixels) {
       int n = static_cast<int>(std::min<int32_t>(w.blockPixels, src.width - x0));
       RunBlock(w, s + x0, d + x0, x0, y, n);
@@ -87,14 +142,41 @@ void FramePlan::RunRows(Worker& w, ConstPixelView src, PixelView dst, int32_t y0
   }
 }
 
+// Counts a row's look-ups and hits. After each window of look-ups, a thread
+// whose window found too few colours again stops using the memo for the
+// rest of its band: the start of a band need not tell what the rest holds.
+void FramePlan::CountMemo(Worker& w, int32_t width) const {
+  w.stats.lookups += width;
+  w.stats.hits += width - w.rowMisses;
+  w.window.lookups += width;
+  w.window.hits += width - w.rowMisses;
+  if (!w.judged || w.window.lookups < w.windowPixels) return;
+  if (double(w.window.hits) < w.breakEven * double(w.window.lookups)) w.memo = nullptr;
+  w.window = {};
+}
+
+// The share of look-ups that must hit for the memo to pay. A look-up costs
+// about 2.5 ns and a miss 1.5 ns more (the store, the gathering), a hit saves
+// what the pixel costs: about 15 ns a library call and 0.3 ns a block step;
+// a third more is asked for, as the estimate is rough.
+double FramePlan::MemoBreakEven() const {
+  double cost = 15.0 * libraryCalls_ + 0.3 * double(steps_.size());
+  return std::min(0.95, 1.3 * 4.0 / (cost + 1.5));
+}
+
 void FramePlan::Map(ConstPixelView src, PixelView dst, uint32_t randState,
-                    const FrameOptions& options) const {
+                    const FrameOptions& options, WorkerPool& pool, ColourMemo* memo,
+                    MemoStats* stats) const {
   if (src.width <= 0 || src.height <= 0) return;
   int64_t pixels = int64_t(src.width) * src.height;
   int threads = options.threads > 0 ? options.threads
                                     : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
   threads = static_cast<int>(std::min<int64_t>(
       {threads, src.height, std::max<int64_t>(1, pixels / std::max<int64_t>(1, options.minPixelsPerThread))}));
+  bool pays = options.memo == MemoUse::kAlways ||
+              (options.memo == MemoUse::kAuto && pixels >= options.minPixelsForMemo &&
+               MemoBreakEven() < 0.9);
+  if (!memo || !memo->usable() || !memoizable() || !pays) memo = nullptr;
 
   int blockPixels = std::max(1, std::min(options.blockPixels, src.width));
   std::vector<Worker> workers(static_cast<size_t>(threads));
@@ -107,39 +189,61 @@ void FramePlan::Map(ConstPixelView src, PixelView dst, uint32_t randState,
     w.columns4 = RandAdvance(uint64_t(src.height) * randCalls_ * 4);
     w.states.resize(size_t(blockPixels));
     for (auto [r, v] : constantRegs_) std::fill(w.Reg(r), w.Reg(r) + blockPixels, v);
-  }
-  // Thread t takes the t-th of `threads` nearly equal bands of rows. The
-  // other threads take on the caller's floating-point environment (rounding,
-  // flushing of subnormals), under which the reference would have run.
-  std::fenv_t env;
-  std::fegetenv(&env);
-  std::thread::id caller = std::this_thread::get_id();
-  auto band = [&](int t) {
-    if (std::this_thread::get_id() != caller) std::fesetenv(&env);
-    auto row = [&](int k) { return static_cast<int32_t>(int64_t(src.height) * k / threads); };
-    RunRows(workers[size_t(t)], src, dst, row(t), row(t + 1));
-  };
-  std::vector<std::thread> pool;
-  std::vector<int> unstarted;
-  for (int t = 1; t < threads; ++t) {
-    try {
-      pool.emplace_back(band, t);
-    } catch (const std::system_error&) {
-      unstarted.push_back(t);  // no thread to be had: this one does the band
+    if (memo) {
+      w.memo = memo;
+      w.judged = options.memo != MemoUse::kAlways;
+      w.windowPixels = std::max<int64_t>(16384, pixels / threads / 16);
+      w.breakEven = MemoBreakEven();
+      w.missAt.resize(size_t(blockPixels));
+      w.missPx.resize(size_t(blockPixels));
+      w.missOut.resize(size_t(blockPixels));
     }
   }
-  band(0);
-  for (int t : unstarted) band(t);
-  for (std::thread& th : pool) th.join();
+  // Thread t takes the t-th of `threads` nearly equal bands of rows.
+  pool.Run(threads, [&](int t) {
+    auto row = [&](int k) { return static_cast<int32_t>(int64_t(src.height) * k / threads); };
+    RunRows(workers[size_t(t)], src, dst, row(t), row(t + 1));
+  });
+  if (stats)
+    for (const Worker& w : workers) {
+      stats->lookups += w.stats.lookups;
+      stats->hits += w.stats.hits;
+    }
 }
 
-void MapFrameWith(const FilterSettings& settings, ConstPixelView src, PixelView dst, int32_t frame,
-                  const FrameOptions& options) {
+FrameMapper::FrameMapper(bool persistentThreads) : pool_(persistentThreads) {}
+
+// A plan serves while the program, the clamp option and the use of pair
+// tables stay the same, and, when it reads fr, the frame number too. A new
+// plan starts a generation of the memo: the words of the old one are gone.
+const FramePlan& FrameMapper::PlanFor(const FilterSettings& settings, int32_t frame,
+                                      bool pairTables) {
+  std::string_view text = SettingsText(settings);
+  bool clamp = settings.clamp != 0;
+  if (plan_ && text == text_ && clamp == clamp_ && pairTables == pairTables_ &&
+      (frame == frame_ || !plan_->readsFrame()))
+    return *plan_;
+  // A new frame number of the same program keeps the memo's rest: its
+  // colours are those of the frames before.
+  if (!plan_ || text != text_ || clamp != clamp_ || pairTables != pairTables_) memoRest_ = 0;
+  plan_.reset();
+  plan_ = std::make_unique<FramePlan>(settings, frame, pairTables);
+  text_.assign(text);
+  clamp_ = clamp;
+  pairTables_ = pairTables;
+  frame_ = frame;
+  if (memo_) memo_->NewGeneration();
+  return *plan_;
+}
+
+void FrameMapper::Map(const FilterSettings& settings, ConstPixelView src, PixelView dst,
+                      int32_t frame, const FrameOptions& options) {
+  stats_ = {};
   // The reference visits no pixel of an empty frame: nothing is compiled and
   // the generator does not move.
   if (src.width <= 0 || src.height <= 0) return;
   uint64_t pixels = uint64_t(src.width) * uint64_t(src.height);
-  FramePlan plan(settings, frame, int64_t(pixels) >= options.minPixelsForPairTables);
+  const FramePlan& plan = PlanFor(settings, frame, int64_t(pixels) >= options.minPixelsForPairTables);
   uint32_t start = RandState();
   switch (plan.status()) {
     case FramePlan::Status::kUnsupported:
@@ -151,10 +255,34 @@ void MapFrameWith(const FilterSettings& settings, ConstPixelView src, PixelView 
       break;
     }
     case FramePlan::Status::kRuns:
-      plan.Map(src, dst, start, options);
+      // The memo's table is had once, when a plan first could use it; without
+      // memory the frames are computed in full.
+      if (!memo_ && plan.memoizable() && options.memo != MemoUse::kNever)
+        memo_.reset(new (std::nothrow) ColourMemo());
+      // After a frame in which the memo stopped early, the next few frames
+      // do without it, and then it is tried again.
+      if (memoRest_ > 0 && options.memo == MemoUse::kAuto) {
+        --memoRest_;
+        plan.Map(src, dst, start, options, pool_);
+        break;
+      }
+      plan.Map(src, dst, start, options, pool_, memo_.get(), &stats_);
+      if (stats_.lookups > 0 && uint64_t(stats_.lookups) < pixels / 2) memoRest_ = kMemoRest;
       break;
   }
   RandSetState(RandAdvance(pixels * plan.randCalls()).Apply(start));
+}
+
+// One mapper for the process, as the engine is one: its threads wait across
+// frames, except in the Windows module, which may be unloaded under them.
+void MapFrameWith(const FilterSettings& settings, ConstPixelView src, PixelView dst, int32_t frame,
+                  const FrameOptions& options) {
+#ifdef _WIN32
+  static FrameMapper mapper(false);
+#else
+  static FrameMapper mapper(true);
+#endif
+  mapper.Map(settings, src, dst, frame, options);
 }
 
 }  // namespace vexlor

@@ -7,12 +7,16 @@
 #include <string>
 #include <string_view>
 
+#include "pixel/statements.h"
+
 namespace vexlor {
 
 // ---- Instance settings ----------------------------------------------------
 
 inline constexpr int kTextSize = 2048;  // program text bytes, terminator included
 inline constexpr int kMaxTextLength = kTextSize - 1;
+// Every text the field holds nests less deeply than the compiler's bound.
+static_assert(kMaxNesting > kMaxTextLength, "a settings text may nest a level per character");
 
 // The per-instance record the host allocates, stores and copies as plain
 // bytes: the clamp option ("Verify 0-1 limits") and the program text.
@@ -36,31 +40,6 @@ std::string ScriptEscape(std::string_view text);
 std::string ScriptLine(const FilterSettings& settings);
 
 // ---- Statement runner -----------------------------------------------------
-
-// Names longer than this are never registered: such a statement still runs,
-// but its assignment has no effect, like any name that cannot be assigned.
-inline constexpr size_t kMaxNameLength = 255;
-// Built-in variables take 7 of the 101 table entries.
-inline constexpr int kMaxNewVariables = 94;
-
-// One statement "name=expression" as the runner sees it.
-struct Statement {
-  std::string_view text;        // up to, not including, its ';'
-  bool hasEquals;               // without '=' the program fails
-  std::string_view name;        // left side, trimmed
-  std::string_view expression;  // right side, trimmed
-};
-
-// Skips leading spaces (the space character only) and cuts the rest at its
-// first space: " rs" gives "rs", "rs + gs" gives "rs".
-std::string_view TrimField(std::string_view field);
-
-// Splits off the statement that starts at pos; false when no ';' follows pos.
-// On success pos moves just after the ';'. The text ends at its first NUL.
-bool NextStatement(std::string_view text, size_t& pos, Statement& out);
-
-// Whether a statement's name may be registered as a new variable.
-bool IsRegistrable(std::string_view name);
 
 // Runs the program for one pixel. Returns false when a statement has no '='
 // or does not compile; the outputs are then left unwritten. Variables read
@@ -87,7 +66,26 @@ struct ImageView {
 using PixelView = ImageView<uint32_t>;
 using ConstPixelView = ImageView<const uint32_t>;
 
-// Channel value of a packed source pixel's red, green and blue: channel/256.
+// Bit position of each channel in a packed pixel: red, green, blue.
+inline constexpr int kChannelShift[3] = {16, 8, 0};
+
+// A source channel's value, channel / 256 (exact in float and in double), of
+// the channel at `shift` in a packed pixel.
+inline double ChannelValue(uint32_t p, int shift) {
+  return static_cast<double>((p >> shift) & 0xFFu) * 0x1p-8;
+}
+
+// The destination bits of one output channel value: rounded to single
+// precision, scaled by 256, converted with ToInt32, limited to 0..255 with
+// clamp, and shifted to the channel's place. The three channels' terms add
+// up, modulo 2^32, to the packed pixel.
+inline uint32_t ChannelTerm(double v, bool clamp, int shift) {
+  int32_t c = ToInt32(static_cast<double>(static_cast<float>(v)) * 256.0);
+  if (clamp) c = c < 0 ? 0 : c > 255 ? 255 : c;
+  return static_cast<uint32_t>(c) << shift;
+}
+
+// Channel values of a packed source pixel's red, green and blue.
 void UnpackPixel(uint32_t p, float& rs, float& gs, float& bs);
 // Packs output channel values into a pixel: limited to 0..255 each with the
 // clamp option, else added with carries modulo 2^32.
@@ -101,7 +99,9 @@ void MapFrameReference(const FilterSettings& settings, ConstPixelView src, Pixel
 
 // Frame mapping as the filter runs it, on up to `threads` threads (0: one per
 // core). dst has src's width and height. The result does not depend on the
-// thread count.
+// thread count. Calls go through one FrameMapper for the process
+// (pixel/frame_plan.h), which keeps the plan, the colour memo and the threads
+// from one frame to the next.
 void MapFrame(const FilterSettings& settings, ConstPixelView src, PixelView dst, int32_t frame,
               int threads = 0);
 

@@ -7,51 +7,26 @@
 
 namespace vexlor {
 
-std::string_view TrimField(std::string_view field) {
-  size_t start = field.find_first_not_of(' ');
-  if (start == std::string_view::npos) return {};
-  field.remove_prefix(start);
-  return field.substr(0, field.find(' '));
-}
-
-bool NextStatement(std::string_view text, size_t& pos, Statement& out) {
-  text = text.substr(0, text.find('\0'));
-  size_t semi = pos <= text.size() ? text.find(';', pos) : std::string_view::npos;
-  if (semi == std::string_view::npos) return false;
-  out.text = text.substr(pos, semi - pos);
-  size_t eq = out.text.find('=');
-  out.hasEquals = eq != std::string_view::npos;
-  out.name = out.hasEquals ? TrimField(out.text.substr(0, eq)) : std::string_view{};
-  out.expression = out.hasEquals ? TrimField(out.text.substr(eq + 1)) : std::string_view{};
-  pos = semi + 1;
-  return true;
-}
-
-bool IsRegistrable(std::string_view name) {
-  return name.size() <= kMaxNameLength && IsNewVariableName(name);
-}
-
+// Every statement is compiled and evaluated in turn; its value goes to the
+// slot of its name, when the name has one. The outputs are read back through
+// the variable table, which leaves the engine's error code cleared.
 bool RunStatements(std::string_view text, float rs, float gs, float bs, int32_t frame, float& rd,
                    float& gd, float& bd) {
-  static const char* const kBuiltins[] = {"rs", "gs", "bs", "rd", "gd", "bd", "fr"};
   // Built-ins first, then one slot per new variable; unassigned slots read 0.
-  double slots[7 + kMaxNewVariables] = {rs, gs, bs, 0.0, 0.0, 0.0, static_cast<double>(frame)};
-  int used = 7;
-  ClearVariables();
-  for (int i = 0; i < 7; ++i) RegisterVariable(kBuiltins[i], &slots[i]);
-
-  Statement st;
-  for (size_t pos = 0; NextStatement(text, pos, st);) {
-    if (!st.hasEquals) return false;
-    if (IsRegistrable(st.name) && used < 7 + kMaxNewVariables &&
-        RegisterVariable(st.name, &slots[used]))
-      ++used;
-    if (CompileExpression(st.expression) != ERR_NONE) return false;
-    SetVariable(st.name, EvaluateProgram());
+  double slots[kSlotCount] = {};
+  slots[kSlotRs] = rs;
+  slots[kSlotGs] = gs;
+  slots[kSlotBs] = bs;
+  slots[kSlotFr] = static_cast<double>(frame);
+  StatementWalk walk(text, slots);
+  for (WalkStep step; walk.Next(step);) {
+    if (step.kind != WalkStep::Kind::kCompiled) return false;
+    double value = EvaluateProgram();
+    if (step.target) *step.target = value;
   }
-  rd = static_cast<float>(GetVariable("rd"));
-  gd = static_cast<float>(GetVariable("gd"));
-  bd = static_cast<float>(GetVariable("bd"));
+  rd = static_cast<float>(GetVariable(kBuiltinNames[kSlotRd]));
+  gd = static_cast<float>(GetVariable(kBuiltinNames[kSlotGd]));
+  bd = static_cast<float>(GetVariable(kBuiltinNames[kSlotBd]));
   return true;
 }
 

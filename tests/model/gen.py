@@ -3,7 +3,7 @@
 The programs lean toward the places where the core's rules bite: refused operator pairs,
 numbers in odd forms, blanks inside expressions, unknown names, wrong argument counts,
 missing ';' or '=', assignments that cannot take effect, and the fixed limits (100
-instructions, 100 pending calls, 128 nesting levels, 94 new variables, 100-character
+instructions, 100 pending calls, deep nesting, 94 new variables, 100-character
 numbers, 255-character names).
 """
 

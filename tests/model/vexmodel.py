@@ -12,8 +12,9 @@ import math
 import struct
 import sys
 
-# Each nesting level of an expression costs about twenty Python frames.
-sys.setrecursionlimit(max(sys.getrecursionlimit(), 20000))
+# Each nesting level of an expression costs a few Python frames, and a text may nest
+# up to the bound.
+sys.setrecursionlimit(max(sys.getrecursionlimit(), 60000))
 
 _libm = ctypes.CDLL("libm.so.6")
 
@@ -45,7 +46,7 @@ MAX_INSTRUCTIONS = 100
 STACK_SIZE = 100
 PENDING_SIZE = 100
 VARIABLE_ENTRIES = 101
-MAX_NESTING = 128
+MAX_NESTING = 2048
 MAX_NAME = 255
 MAX_NUMBER = 100
 
@@ -426,16 +427,15 @@ class Engine:
         self.nesting = 0
         self.too_deep = False
         self.next_token()
-        self.compile_level(1)
+        self.compile_level(1, True)
         if self.tok.kind != END:
             self.record(61)
         return self.error
 
-    def compile_level(self, level):
-        if level == 8:
-            self.compile_sign()
-            return
-        if level == 1:
+    def compile_level(self, level, deeper=False):
+        """deeper: one nesting level more (the whole text, a parenthesis, an argument or a
+        right-hand side); the levels a left operand passes through are no deeper."""
+        if deeper:
             if self.nesting >= MAX_NESTING:
                 self.events["nesting limit"] += 1
                 self.record(62)
@@ -446,9 +446,11 @@ class Engine:
                 return
             self.nesting += 1
             try:
-                self.compile_operators(level)
+                self.compile_level(level)
             finally:
                 self.nesting -= 1
+        elif level == 8:
+            self.compile_sign()
         else:
             self.compile_operators(level)
 
@@ -461,7 +463,7 @@ class Engine:
             if self.tok.kind in refused:
                 self.record(61)
                 return
-            self.compile_level(level + 1)
+            self.compile_level(level + 1, True)
             self.emit(I_BINARY, 0, BINARY[op])
             if level == 7:
                 return
@@ -491,7 +493,7 @@ class Engine:
             if self.next_token() == RPAREN:
                 self.record(52)
                 return
-            self.compile_level(1)
+            self.compile_level(1, True)
             if self.tok.kind == RPAREN:
                 self.next_token()
                 return
@@ -504,7 +506,7 @@ class Engine:
             if self.next_token() == RPAREN:
                 self.record(52)
                 return
-            self.compile_level(1)
+            self.compile_level(1, True)
             if self.tok.kind != RPAREN:
                 self.record(54)
                 return
@@ -530,7 +532,7 @@ class Engine:
     def compile_arguments(self):
         count = 0
         if self.next_token() != RPAREN:
-            self.compile_level(1)
+            self.compile_level(1, True)
             count = 1
             while True:
                 k = self.tok.kind
@@ -544,7 +546,7 @@ class Engine:
                 if k == COMMA:
                     self.next_token()
                     count += 1
-                    self.compile_level(1)
+                    self.compile_level(1, True)
                     continue
                 self.record(54 if k == END else 55)
                 return

@@ -206,6 +206,8 @@ Case MakeCase(ProgramMaker& pm) {
   c.options.minPixelsPerThread = 1;
   c.options.minPixelsForPairTables = pm.Chance(50) ? 0 : int64_t(1) << 40;
   c.randState = pm.Chance(20) ? 1u : pm.Next();
+  static const MemoUse kMemoUses[] = {MemoUse::kAuto, MemoUse::kAlways, MemoUse::kNever};
+  c.options.memo = pm.PickOf(kMemoUses);
   return c;
 }
 
@@ -215,7 +217,8 @@ std::string Describe(const Case& c) {
          std::to_string(c.height) + " pad " + std::to_string(c.pad) + " flip " +
          std::to_string(c.flip) + " in place " + std::to_string(c.inPlace) + " threads " +
          std::to_string(c.options.threads) + " block " + std::to_string(c.options.blockPixels) + " pair tables " +
-         std::to_string(c.options.minPixelsForPairTables == 0);
+         std::to_string(c.options.minPixelsForPairTables == 0) + " memo " +
+         std::to_string(int(c.options.memo));
 }
 
 // Runs one case through a mapping function on a fresh copy of the source.
@@ -250,7 +253,10 @@ TEST(Differential, RandomProgramsMatchTheReference) {
   for (long i = 0; i < cases && failures < 5; ++i) {
     Case c = MakeCase(pm);
     TestFrame source(c.width, c.height, c.pad, c.flip);
-    for (uint32_t& p : source.buf) p = pm.Chance(10) ? 0x00FFFFFFu * pm.Pick(2) : pm.Next();
+    // Unique colours, or a few repeated ones (which the memo finds again).
+    bool repeated = pm.Chance(40);
+    for (uint32_t& p : source.buf)
+      p = pm.Chance(10) ? 0x00FFFFFFu * pm.Pick(2) : repeated ? 0x01030507u * pm.Pick(5) : pm.Next();
     Outcome want = RunCase(c, source, MapFrameReference);
     Outcome got = RunCase(c, source, [&](auto&&... a) { MapFrameWith(a..., c.options); });
     FramePlan::Status status = FramePlan(SettingsOf(c), c.frame).status();
@@ -268,6 +274,62 @@ TEST(Differential, RandomProgramsMatchTheReference) {
     EXPECT_GT(fails, cases / 10);
   }
   EXPECT_EQ(runs + fails, std::min<long>(cases, runs + fails)) << "untranslated programs";
+}
+
+// Sequences of frames through one mapper, which keeps its plan and its memo
+// from frame to frame: programs with and without fr, with and without
+// rand(), frames of few colours and of unique ones, edited in place or not,
+// on any number of threads; a program change in the middle starts afresh.
+TEST(Differential, FrameSequencesThroughOneMapperMatchTheReference) {
+  const char* const kPrograms[] = {
+      "rd=sin(rs+gs+bs);gd=cos(rs*gs*bs);bd=exp(rs-gs-bs);",
+      "y=(0.299*rs+0.587*gs+0.114*bs)^0.45;rd=y;gd=y;bd=y;",
+      "rd=sin(rs*gs+bs*fr/7);gd=if(fr>3,gs,bs);bd=rs+gs*bs;",
+      "m=max(rs,gs,bs);n=min(rs,gs,bs);rd=if(m==n,0,(m-n)/m);gd=sqrt(m*n);bd=log(m+1)*fr;",
+      "n=rand();rd=sin(rs+gs+bs)+n*0;gd=gs;bd=bs;",
+      "x=rand()*0;rd=tan(rs-gs*bs);gd=rs;bd=1;",
+  };
+  ProgramMaker pm(77);
+  int differences = 0;
+  for (int round = 0; round < 24 && differences < 5; ++round) {
+    FrameMapper mapper(round % 2 == 0);
+    FrameOptions options;
+    options.threads = 1 + round % 4;
+    options.minPixelsPerThread = 1;
+    options.blockPixels = round % 3 == 0 ? 256 : 1 + pm.Pick(40);
+    options.memo = round % 3 == 2 ? MemoUse::kAuto : MemoUse::kAlways;
+    int width = 20 + pm.Pick(50), height = 10 + pm.Pick(30);
+    bool few = round % 2 == 1;
+    const char* first = kPrograms[round % 6];
+    const char* second = kPrograms[(round + 1) % 6];
+    for (int f = 0; f < 6; ++f) {
+      Case c;
+      c.text = f < 4 ? first : second;
+      c.clamp = round % 4 == 0;
+      c.frame = f % 3 == 2 ? 5 : f;  // a frame number met again
+      c.width = width;
+      c.height = height;
+      c.pad = f % 2;
+      c.flip = f == 1;
+      c.inPlace = f == 3;
+      c.options = options;
+      c.randState = pm.Next();
+      TestFrame source(c.width, c.height, c.pad, c.flip);
+      for (uint32_t& p : source.buf) p = few ? 0x00050301u * pm.Pick(7) + 0x200000u * f : pm.Next();
+      Outcome want = RunCase(c, source, MapFrameReference);
+      Outcome got = RunCase(c, source, [&](auto&&... a) { mapper.Map(a..., options); });
+      if (got.dst != want.dst || got.randState != want.randState) {
+        ++differences;
+        ADD_FAILURE() << "round " << round << " frame " << f << ": " << Describe(c);
+      }
+      // Few colours are found again.
+      bool memoized = std::strstr(c.text.c_str(), "fr") == nullptr &&
+                      std::strstr(c.text.c_str(), "rand") == nullptr;
+      if (few && options.memo == MemoUse::kAlways && memoized) {
+        EXPECT_GT(mapper.lastStats().hits, mapper.lastStats().lookups * 9 / 10) << c.text;
+      }
+    }
+  }
 }
 
 }  // namespace

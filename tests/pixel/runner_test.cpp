@@ -32,6 +32,44 @@ TEST(TrimField, SpacesOnly) {
   EXPECT_EQ(TrimField("a\tb c"), "a\tb");
 }
 
+// What the walk tells its users about each statement: the runner, the frame
+// plan and check all act on these fields.
+TEST(StatementWalk, KindsSlotsAndTargets) {
+  double slots[kSlotCount] = {};
+  StatementWalk walk("x=1;rd=x+1;pi=2;x=3;y=(;a b=rs;rd 1;never=1;", slots);
+  struct Want {
+    WalkStep::Kind kind;
+    bool registered;
+    int slot;  // -1: no target
+  };
+  const Want wants[] = {
+      {WalkStep::Kind::kCompiled, true, kBuiltinCount},  // x: the first new slot
+      {WalkStep::Kind::kCompiled, false, kSlotRd},
+      {WalkStep::Kind::kCompiled, false, -1},             // a constant cannot be assigned
+      {WalkStep::Kind::kCompiled, false, kBuiltinCount},  // x again keeps its slot
+      {WalkStep::Kind::kFails, true, kBuiltinCount + 1},  // registered before it fails
+      {WalkStep::Kind::kCompiled, true, kBuiltinCount + 2},  // the name is "a"
+      {WalkStep::Kind::kNoEquals, false, -1},
+  };
+  for (const Want& want : wants) {
+    WalkStep step;
+    ASSERT_TRUE(walk.Next(step));
+    SCOPED_TRACE(std::string(step.statement.text));
+    EXPECT_EQ(step.kind, want.kind);
+    EXPECT_EQ(step.registered, want.registered);
+    EXPECT_EQ(step.target, want.slot < 0 ? nullptr : &slots[want.slot]);
+    EXPECT_EQ(step.error != ERR_NONE, want.kind == WalkStep::Kind::kFails);
+  }
+  // The walk goes on as far as its user asks; the built-ins are bound in
+  // their named slots.
+  EXPECT_EQ(FindVariable(kBuiltinNames[kSlotFr]), &slots[kSlotFr]);
+  EXPECT_EQ(FindVariable("gs"), &slots[kSlotGs]);
+  Statement last;
+  EXPECT_TRUE(walk.Split(last));
+  EXPECT_EQ(last.name, "never");
+  EXPECT_FALSE(walk.Split(last));
+}
+
 TEST(RunStatements, Identity) {
   Out o = Exec("rd=rs;gd=gs;bd=bs;", 0.1f, 0.2f, 0.3f);
   ASSERT_TRUE(o.ok);

@@ -1,0 +1,101 @@
+// A cache of output words by source colour, shared by the threads of a frame.
+// A program whose outputs depend on nothing but the pixel's 24-bit colour
+// (and on values uniform over the frame) gives every pixel of one colour the
+// same word, so the word is computed once per distinct colour and looked up
+// for the others. Entries carry a generation: a new generation (a new
+// program, or a new frame of a program that reads the frame number) makes
+// every older entry a miss without touching the table.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+namespace vexlor {
+
+class ColourMemo {
+ public:
+  // Entries of the table: 2^21 (16 MiB) in a 64-bit process, 2^20 (8 MiB) in
+  // a 32-bit one, where address space is scarcer.
+  static constexpr int kBits = sizeof(void*) >= 8 ? 21 : 20;
+  static constexpr size_t kEntries = size_t(1) << kBits;
+
+  // Allocates the table; without memory the memo stays empty (usable() is
+  // false) and every look-up misses.
+  ColourMemo();
+
+  bool usable() const { return entries_ != nullptr; }
+  size_t bytes() const { return usable() ? kEntries * sizeof(Entry) : 0; }
+
+  // Starts a generation: no entry stored before is found after. Only while
+  // no thread looks up or stores.
+  void NewGeneration();
+
+  // The word stored for colour (0xRRGGBB) in this generation, if any.
+  bool Find(uint32_t colour, uint32_t& word) const {
+    return usable() && Read(entries_[Slot(colour)], Tag(colour), word);
+  }
+
+  // On a usable memo: looks up the colours of pixels px[x0 .. x1) (their
+  // low 24 bits), whose entries are first asked for together so that their
+  // cache misses overlap:
+  // a found word goes to out[x], a pixel not found is appended to missAt
+  // (its x) and missColour (its colour) from position `misses` on, at most
+  // `room` in all. Returns the new count and the x where it stopped: x1, or
+  // the first pixel for which there was no room.
+  struct FindResult {
+    int misses;
+    int32_t end;
+  };
+  FindResult FindMany(const uint32_t* px, uint32_t* out, int32_t x0, int32_t x1, int* missAt,
+                      uint32_t* missColour, int misses, int room) const {
+    const Entry* entries = entries_.get();
+    uint32_t generation = generation_ << 24;
+    for (int32_t x = x0; x < x1; ++x) __builtin_prefetch(&entries[Slot(px[x] & 0xFFFFFFu)]);
+    for (int32_t x = x0; x < x1; ++x) {
+      uint32_t colour = px[x] & 0xFFFFFFu, word;
+      if (Read(entries[Slot(colour)], colour | generation, word)) {
+        out[x] = word;
+        continue;
+      }
+      if (misses == room) return {misses, x};
+      missAt[misses] = x;
+      missColour[misses++] = colour;
+    }
+    return {misses, x1};
+  }
+
+  // Stores colour's word, replacing whatever the entry held.
+  void Store(uint32_t colour, uint32_t word) {
+    if (usable()) entries_[Slot(colour)].value.store(uint64_t(word) << 32 | Tag(colour),
+                                                       std::memory_order_relaxed);
+  }
+
+ private:
+  // An entry holds the word in its high half and the tag in its low half:
+  // the colour and the generation (1..255), 0 for an empty entry. Word and
+  // tag are one atomic value, so a reader finds a word with its own tag,
+  // whatever threads store meanwhile.
+  struct Entry {
+    std::atomic<uint64_t> value;
+  };
+
+  // The word of an entry whose tag is `want`.
+  static bool Read(const Entry& e, uint32_t want, uint32_t& word) {
+    uint64_t v = e.value.load(std::memory_order_relaxed);
+    word = static_cast<uint32_t>(v >> 32);
+    return static_cast<uint32_t>(v) == want;
+  }
+
+  static size_t Slot(uint32_t colour) { return (colour * 0x9E3779B1u) >> (32 - kBits); }
+  uint32_t Tag(uint32_t colour) const { return colour | generation_ << 24; }
+
+  struct Free {
+    void operator()(Entry* p) const;
+  };
+  std::unique_ptr<Entry[], Free> entries_;
+  uint32_t generation_ = 1;
+};
+
+}  // namespace vexlor
