@@ -54,18 +54,18 @@ bool EngineQueue::Render(const std::function<void()>& job) {
   free_.notify_all();  // an older render still waiting can give up now
   free_.wait(lock, [&] { return !busy_ || ticket != newestRender_; });
   if (ticket != newestRender_) return false;
-  Acquire(lock);
-  lock.unlock();
-  struct Releaser {
-    EngineQueue* queue;
-    ~Releaser() { queue->Release(); }
-  } releaser{this};
-  job();
+  RunHeld(lock, job);
   return true;
 }
 
 void EngineQueue::Run(const std::function<void()>& job) {
   std::unique_lock<std::mutex> lock(mutex_);
+  RunHeld(lock, job);
+}
+
+// Takes the engine, runs job without holding the lock, and gives the engine
+// back however job ends.
+void EngineQueue::RunHeld(std::unique_lock<std::mutex>& lock, const std::function<void()>& job) {
   Acquire(lock);
   lock.unlock();
   struct Releaser {

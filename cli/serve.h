@@ -57,6 +57,7 @@ class EngineQueue {
  private:
   void Acquire(std::unique_lock<std::mutex>& lock);
   void Release();
+  void RunHeld(std::unique_lock<std::mutex>& lock, const std::function<void()>& job);
   std::mutex mutex_;
   std::condition_variable free_;
   bool busy_ = false;
