@@ -49,7 +49,13 @@ void ExpectWellFormed(const Picture& p) {
 }
 
 void ExpectRoundTrip(const Picture& p) {
-  const std::pair<Writer, Reader> kFormats[] = {{EncodePng, DecodePng}, {EncodePpm, DecodePpm}};
+  // PNG at its stored, fastest and zlib-compressed levels: each writes rows
+  // differently, and each must read back the same pixels.
+  const std::pair<Writer, Reader> kFormats[] = {
+      {[](const Picture& q) { return EncodePng(q, kPngStoredLevel); }, DecodePng},
+      {[](const Picture& q) { return EncodePng(q, kPngFastestLevel); }, DecodePng},
+      {[](const Picture& q) { return EncodePng(q, 6); }, DecodePng},
+      {EncodePpm, DecodePpm}};
   for (auto [encode, decode] : kFormats) {
     std::vector<uint8_t> bytes = encode(p);
     Picture back;
