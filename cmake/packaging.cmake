@@ -6,7 +6,7 @@ set(CPACK_PACKAGE_NAME vexlor)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_VENDOR "the vexlor developers")
 set(CPACK_PACKAGE_CONTACT "the vexlor developers <dev@vexlor.invalid>")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "per-pixel expression filter for pictures and raw video")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "per-pixel expression filter for pictures and videos")
 set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 
 if(WIN32)
@@ -39,9 +39,10 @@ else()
   set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
   string(CONCAT CPACK_PACKAGE_DESCRIPTION
       "vexlor runs a short program of assignments, such as rd=rs*0.5;gd=gs;bd=bs;,\n"
-      "for every pixel of a picture or of every frame of a raw video stream. It is\n"
-      "the command-line twin of a plug-in for a Windows video host and gives the\n"
-      "same pixels, bit for bit. It also explains programs and runs them on one pixel.")
+      "for every pixel of a picture or of every frame of a video, keeping the video's\n"
+      "sound. It is the command-line twin of a plug-in for a Windows video host and\n"
+      "gives the same pixels, bit for bit. It also explains programs, runs them on\n"
+      "one pixel, and edits them live in the browser.")
   install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE
                 ${PROJECT_SOURCE_DIR}/docs/copyright
           DESTINATION ${CMAKE_INSTALL_DOCDIR})
