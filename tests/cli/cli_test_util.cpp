@@ -114,4 +114,10 @@ std::vector<uint32_t> Rgb(std::vector<uint32_t> pixels) {
   return pixels;
 }
 
+std::string Joined(const std::vector<std::string>& lines) {
+  std::string out;
+  for (const std::string& l : lines) out += l + "\n";
+  return out;
+}
+
 }  // namespace vexlor::test

@@ -42,6 +42,8 @@ std::string ShellQuote(const std::string& s);
 std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& bytes);
 std::string Bytes(const std::vector<uint8_t>& v);
+// Lines joined, each ended by a line break, for comparing with printed text.
+std::string Joined(const std::vector<std::string>& lines);
 
 // A picture of pseudo-random pixels, top bytes included.
 cli::Picture NoisePicture(int32_t width, int32_t height, uint32_t seed);

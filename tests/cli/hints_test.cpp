@@ -9,17 +9,13 @@
 namespace vexlor::cli {
 namespace {
 
+using test::Joined;
+
 // The hints under the failing statement of a program, or none.
 std::vector<std::string> HintsOf(const std::string& program) {
   for (const StatementReport& r : CheckProgram(program).statements)
     if (r.fails) return r.hints;
   return {};
-}
-
-std::string Joined(const std::vector<std::string>& lines) {
-  std::string out;
-  for (const std::string& l : lines) out += l + "\n";
-  return out;
 }
 
 TEST(HintsTest, EachFailingSpellingGetsItsFix) {

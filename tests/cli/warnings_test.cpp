@@ -13,13 +13,8 @@ namespace vexlor::cli {
 namespace {
 
 using test::RunResult;
+using test::Joined;
 using test::RunVexlor;
-
-std::string Joined(const std::vector<std::string>& lines) {
-  std::string out;
-  for (const std::string& l : lines) out += l + "\n";
-  return out;
-}
 
 TEST(WarningsTest, EachPartWithoutEffectNamesItsStatementAndFix) {
   struct Case {
