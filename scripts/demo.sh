@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds the command-line tool, and filters the
-# project's sample picture (or the PNG or PPM picture given as $1) with a few
+# project's sample picture (or the PNG, PPM or JPEG picture given as $1) with a few
 # example programs into build/demo/, printing the paths of the pictures made.
 set -euo pipefail
 cd "$(dirname "$0")/.."
