@@ -197,9 +197,9 @@ void RunKernel(const Kernel& k, double* out, const double* const* args, int n) {
 // rare others, which the loop counts as 0, then go through ChannelTerm.
 // Inlined into AddChannelTerms, whose single body the compiler schedules
 // better than a call per clamp mode.
-template <bool kClamp>
+template <bool kClamp, bool kCodes>
 [[gnu::always_inline]] inline void AddTerms(uint32_t* __restrict out, const double* __restrict v,
-                                            int n, int shift) {
+                                            int n, int shift, uint32_t* __restrict codes) {
   int rare = 0;  // a count: the vectoriser takes no reduction of bools
   for (int i = 0; i < n; ++i) {
     double d = static_cast<double>(static_cast<float>(v[i])) * 256.0;
@@ -208,17 +208,23 @@ template <bool kClamp>
     if (!fits) d = 0.0;
     // Limiting before the truncation gives the same as after it.
     if (kClamp) d = d < 0.0 ? 0.0 : d > 255.0 ? 255.0 : d;
-    out[i] += static_cast<uint32_t>(static_cast<int32_t>(d)) << shift;
+    uint32_t c = static_cast<uint32_t>(static_cast<int32_t>(d));
+    out[i] += c << shift;
+    if (kCodes) codes[i] |= c;
   }
   if (rare == 0) return;
   for (int i = 0; i < n; ++i)
-    if (!FitsInt32(static_cast<double>(static_cast<float>(v[i])) * 256.0))
+    if (!FitsInt32(static_cast<double>(static_cast<float>(v[i])) * 256.0)) {
       out[i] += ChannelTerm(v[i], kClamp, shift);
+      if (kCodes) codes[i] |= static_cast<uint32_t>(ChannelCode(v[i]));
+    }
 }
 
-void AddChannelTerms(uint32_t* out, const double* v, int n, bool clamp, int shift) {
-  if (clamp) return AddTerms<true>(out, v, n, shift);
-  AddTerms<false>(out, v, n, shift);
+void AddChannelTerms(uint32_t* out, const double* v, int n, bool clamp, int shift,
+                     uint32_t* codes) {
+  if (clamp) return AddTerms<true, false>(out, v, n, shift, nullptr);
+  if (codes) return AddTerms<false, true>(out, v, n, shift, codes);
+  AddTerms<false, false>(out, v, n, shift, nullptr);
 }
 
 }  // namespace vexlor

@@ -43,7 +43,10 @@ bool KernelOf(const Instruction& in, Kernel& k);
 // any operand.
 void RunKernel(const Kernel& k, double* out, const double* const* args, int n);
 
-// out[i] += ChannelTerm(v[i], clamp, shift) for i < n.
-void AddChannelTerms(uint32_t* out, const double* v, int n, bool clamp, int shift);
+// out[i] += ChannelTerm(v[i], clamp, shift) for i < n; without clamp and
+// given codes, also codes[i] |= ChannelCode(v[i]) (as unsigned), so that
+// codes[i] > 255 tells a pixel with a channel that carried.
+void AddChannelTerms(uint32_t* out, const double* v, int n, bool clamp, int shift,
+                     uint32_t* codes = nullptr);
 
 }  // namespace vexlor

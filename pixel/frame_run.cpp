@@ -19,6 +19,10 @@ struct FramePlan::Worker {
   RandStep column;  // the generator's steps from one column to the next
   RandStep columns4;  // and to the fourth next
   std::vector<uint32_t> states;
+  // Without clamp: the or-ed channel codes of the block's pixels, and the
+  // frame's pixels that carried so far.
+  std::vector<uint32_t> codes;
+  int64_t carried = 0;
   // The colour memo, while this thread uses it; every window of look-ups
   // decides whether it goes on using it (always, when `judged` is false).
   ColourMemo* memo = nullptr;
@@ -52,10 +56,25 @@ void FramePlan::CombineTables(const uint32_t* px, uint32_t* out, int n) const {
   }
 }
 
+// How many of the pixels px[0 .. n) have a uniform or table output that
+// carries.
+int64_t FramePlan::TableCarries(const uint32_t* px, int n) const {
+  if (!tableCarries_) return 0;
+  if (!tableOutputs_) return n;
+  int64_t count = 0;
+  for (int i = 0; i < n; ++i) {
+    uint32_t p = px[i];
+    count += (combinedCodes_[0][(p >> 16) & 0xFF] | combinedCodes_[1][(p >> 8) & 0xFF] |
+              combinedCodes_[2][p & 0xFF]) > 255u;
+  }
+  return count;
+}
+
 // The n pixels of row y from column x0 on. Pixel (x, y) is number x*height + y
 // in the reference's column-by-column order, so its rand() calls take the
 // generator steps from (x*height + y) * randCalls + 1 on. px and out may be the
-// same pixels: every read of px[i] comes before the write of out[i].
+// same pixels: every read of px[i] comes before the write of out[i]. Without
+// clamp, w.codes tells which of the pixels carried, and w.carried counts them.
 void FramePlan::RunBlock(Worker& w, const uint32_t* px, uint32_t* out, int32_t x0, int32_t y,
                          int n) const {
   const double* args[kStackSize];
@@ -89,9 +108,24 @@ void FramePlan::RunBlock(Worker& w, const uint32_t* px, uint32_t* out, int32_t x
         break;
     }
   }
+  uint32_t* codes = nullptr;
+  if (!clamp_) {
+    codes = w.codes.data();
+    if (!tableCarries_) std::fill(codes, codes + n, 0u);
+    else if (!tableOutputs_) std::fill(codes, codes + n, combinedCodes_[0][0]);
+    else
+      for (int i = 0; i < n; ++i)
+        codes[i] = combinedCodes_[0][(px[i] >> 16) & 0xFF] | combinedCodes_[1][(px[i] >> 8) & 0xFF] |
+                   combinedCodes_[2][px[i] & 0xFF];
+  }
   CombineTables(px, out, n);
   for (int o = 0; o < 3; ++o)
-    if (outputRegs_[o] >= 0) AddChannelTerms(out, w.Reg(outputRegs_[o]), n, clamp_, kChannelShift[o]);
+    if (outputRegs_[o] >= 0)
+      AddChannelTerms(out, w.Reg(outputRegs_[o]), n, clamp_, kChannelShift[o], codes);
+  if (!codes) return;
+  int carried = 0;
+  for (int i = 0; i < n; ++i) carried += codes[i] > 255u;
+  w.carried += carried;
 }
 
 // A row of pixels through the memo: each block's entries asked for together
@@ -107,7 +141,7 @@ void FramePlan::RunRowMemo(Worker& w, const uint32_t* px, uint32_t* out, int32_t
     RunBlock(w, w.missPx.data(), w.missOut.data(), 0, 0, misses);
     for (int j = 0; j < misses; ++j) {
       out[w.missAt[size_t(j)]] = w.missOut[size_t(j)];
-      w.memo->Store(w.missPx[size_t(j)], w.missOut[size_t(j)]);
+      w.memo->Store(w.missPx[size_t(j)], w.missOut[size_t(j)], !clamp_ && w.codes[size_t(j)] > 255u);
     }
     misses = 0;
   };
@@ -116,6 +150,7 @@ void FramePlan::RunRowMemo(Worker& w, const uint32_t* px, uint32_t* out, int32_t
     ColourMemo::FindResult r = w.memo->FindMany(px, out, x0, x1, w.missAt.data(), w.missPx.data(),
                                                 misses, w.blockPixels);
     misses = r.misses;
+    w.carried += r.carried;
     if (misses == w.blockPixels) flush();
     x0 = r.end;
   }
@@ -127,6 +162,7 @@ void FramePlan::RunRows(Worker& w, ConstPixelView src, PixelView dst, int32_t y0
     const uint32_t* s = src.Row(y);
     uint32_t* d = dst.Row(y);
     if (steps_.empty()) {
+      w.carried += TableCarries(s, src.width);  // before d, which may be s, is written
       CombineTables(s, d, src.width);
       continue;
     }
@@ -166,7 +202,7 @@ double FramePlan::MemoBreakEven() const {
 
 void FramePlan::Map(ConstPixelView src, PixelView dst, uint32_t randState,
                     const FrameOptions& options, WorkerPool& pool, ColourMemo* memo,
-                    MemoStats* stats) const {
+                    MemoStats* stats, FrameReport* report) const {
   if (src.width <= 0 || src.height <= 0) return;
   int64_t pixels = int64_t(src.width) * src.height;
   int threads = options.threads > 0 ? options.threads
@@ -188,6 +224,7 @@ void FramePlan::Map(ConstPixelView src, PixelView dst, uint32_t randState,
     w.column = RandAdvance(uint64_t(src.height) * randCalls_);
     w.columns4 = RandAdvance(uint64_t(src.height) * randCalls_ * 4);
     w.states.resize(size_t(blockPixels));
+    if (!clamp_) w.codes.resize(size_t(blockPixels));
     for (auto [r, v] : constantRegs_) std::fill(w.Reg(r), w.Reg(r) + blockPixels, v);
     if (memo) {
       w.memo = memo;
@@ -209,6 +246,8 @@ void FramePlan::Map(ConstPixelView src, PixelView dst, uint32_t randState,
       stats->lookups += w.stats.lookups;
       stats->hits += w.stats.hits;
     }
+  if (report)
+    for (const Worker& w : workers) report->carried += w.carried;
 }
 
 FrameMapper::FrameMapper(bool persistentThreads) : pool_(persistentThreads) {}
@@ -237,17 +276,21 @@ const FramePlan& FrameMapper::PlanFor(const FilterSettings& settings, int32_t fr
 }
 
 void FrameMapper::Map(const FilterSettings& settings, ConstPixelView src, PixelView dst,
-                      int32_t frame, const FrameOptions& options) {
+                      int32_t frame, const FrameOptions& options, FrameReport* report) {
   stats_ = {};
+  FrameReport found;
   // The reference visits no pixel of an empty frame: nothing is compiled and
   // the generator does not move.
-  if (src.width <= 0 || src.height <= 0) return;
+  if (src.width <= 0 || src.height <= 0) {
+    if (report) *report = found;
+    return;
+  }
   uint64_t pixels = uint64_t(src.width) * uint64_t(src.height);
   const FramePlan& plan = PlanFor(settings, frame, int64_t(pixels) >= options.minPixelsForPairTables);
   uint32_t start = RandState();
   switch (plan.status()) {
     case FramePlan::Status::kUnsupported:
-      return MapFrameReference(settings, src, dst, frame);
+      return MapFrameReference(settings, src, dst, frame, report);
     case FramePlan::Status::kFails: {
       // The holders keep their starting value at every pixel.
       uint32_t word = PackPixel(0.0f, 0.0f, 0.0f, settings.clamp != 0);
@@ -263,26 +306,27 @@ void FrameMapper::Map(const FilterSettings& settings, ConstPixelView src, PixelV
       // do without it, and then it is tried again.
       if (memoRest_ > 0 && options.memo == MemoUse::kAuto) {
         --memoRest_;
-        plan.Map(src, dst, start, options, pool_);
+        plan.Map(src, dst, start, options, pool_, nullptr, nullptr, &found);
         break;
       }
-      plan.Map(src, dst, start, options, pool_, memo_.get(), &stats_);
+      plan.Map(src, dst, start, options, pool_, memo_.get(), &stats_, &found);
       if (stats_.lookups > 0 && uint64_t(stats_.lookups) < pixels / 2) memoRest_ = kMemoRest;
       break;
   }
   RandSetState(RandAdvance(pixels * plan.randCalls()).Apply(start));
+  if (report) *report = found;
 }
 
 // One mapper for the process, as the engine is one: its threads wait across
 // frames, except in the Windows module, which may be unloaded under them.
 void MapFrameWith(const FilterSettings& settings, ConstPixelView src, PixelView dst, int32_t frame,
-                  const FrameOptions& options) {
+                  const FrameOptions& options, FrameReport* report) {
 #ifdef _WIN32
   static FrameMapper mapper(false);
 #else
   static FrameMapper mapper(true);
 #endif
-  mapper.Map(settings, src, dst, frame, options);
+  mapper.Map(settings, src, dst, frame, options, report);
 }
 
 }  // namespace vexlor
