@@ -43,10 +43,24 @@ bool KernelOf(const Instruction& in, Kernel& k);
 // any operand.
 void RunKernel(const Kernel& k, double* out, const double* const* args, int n);
 
-// out[i] += ChannelTerm(v[i], clamp, shift) for i < n; without clamp and
-// given codes, also codes[i] |= ChannelCode(v[i]) (as unsigned), so that
-// codes[i] > 255 tells a pixel with a channel that carried.
-void AddChannelTerms(uint32_t* out, const double* v, int n, bool clamp, int shift,
-                     uint32_t* codes = nullptr);
+// What AddChannelTerms does with each value's channel code (ChannelCode, as
+// unsigned: above 255 where the channel carries) besides adding its term.
+enum class CodeUse : uint8_t {
+  kNone,
+  kStore,    // codes[i] = code
+  kOr,       // codes[i] |= code
+  kCount,    // counts the codes above 255
+  kOrCount,  // counts the pixels whose codes[i] | code is above 255
+  kAny,      // or-s all the codes together, without memory: above 255 if one carried
+};
+
+// out[i] += ChannelTerm(v[i], clamp, shift) for i < n, and the codes used as
+// `use` says (always kNone with clamp). Returns the count of a counting use,
+// the or of the codes for kAny, else 0.
+uint32_t AddChannelTerms(uint32_t* out, const double* v, int n, bool clamp, int shift,
+                         uint32_t* codes = nullptr, CodeUse use = CodeUse::kNone);
+
+// codes[i] |= ChannelCode(v[i]) (as unsigned) for i < n.
+void OrChannelCodes(uint32_t* codes, const double* v, int n);
 
 }  // namespace vexlor

@@ -123,7 +123,8 @@ class FramePlan {
   struct Worker;
 
   void RunRows(Worker& w, ConstPixelView src, PixelView dst, int32_t y0, int32_t y1) const;
-  void RunBlock(Worker& w, const uint32_t* px, uint32_t* out, int32_t x0, int32_t y, int n) const;
+  void RunBlock(Worker& w, const uint32_t* px, uint32_t* out, int32_t x0, int32_t y, int n,
+                bool keepCodes) const;
   int64_t TableCarries(const uint32_t* px, int n) const;
   void RunRowMemo(Worker& w, const uint32_t* px, uint32_t* out, int32_t width) const;
   void CountMemo(Worker& w, int32_t width) const;

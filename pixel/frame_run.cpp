@@ -23,6 +23,7 @@ struct FramePlan::Worker {
   // frame's pixels that carried so far.
   std::vector<uint32_t> codes;
   int64_t carried = 0;
+  bool codesInline = false;  // whether the last block carried
   // The colour memo, while this thread uses it; every window of look-ups
   // decides whether it goes on using it (always, when `judged` is false).
   ColourMemo* memo = nullptr;
@@ -74,9 +75,10 @@ int64_t FramePlan::TableCarries(const uint32_t* px, int n) const {
 // in the reference's column-by-column order, so its rand() calls take the
 // generator steps from (x*height + y) * randCalls + 1 on. px and out may be the
 // same pixels: every read of px[i] comes before the write of out[i]. Without
-// clamp, w.codes tells which of the pixels carried, and w.carried counts them.
+// clamp, w.carried counts the pixels that carried, and with keepCodes
+// w.codes[i] > 255 tells whether pixel i did.
 void FramePlan::RunBlock(Worker& w, const uint32_t* px, uint32_t* out, int32_t x0, int32_t y,
-                         int n) const {
+                         int n, bool keepCodes) const {
   const double* args[kStackSize];
   for (const Step& step : steps_) {
     double* o = w.Reg(step.out);
@@ -108,23 +110,57 @@ void FramePlan::RunBlock(Worker& w, const uint32_t* px, uint32_t* out, int32_t x
         break;
     }
   }
-  uint32_t* codes = nullptr;
-  if (!clamp_) {
-    codes = w.codes.data();
-    if (!tableCarries_) std::fill(codes, codes + n, 0u);
-    else if (!tableOutputs_) std::fill(codes, codes + n, combinedCodes_[0][0]);
-    else
-      for (int i = 0; i < n; ++i)
-        codes[i] = combinedCodes_[0][(px[i] >> 16) & 0xFF] | combinedCodes_[1][(px[i] >> 8) & 0xFF] |
-                   combinedCodes_[2][px[i] & 0xFF];
+  if (clamp_) {
+    CombineTables(px, out, n);
+    for (int o = 0; o < 3; ++o)
+      if (outputRegs_[o] >= 0) AddChannelTerms(out, w.Reg(outputRegs_[o]), n, true, kChannelShift[o]);
+    return;
   }
+  // The table outputs' codes first: out may be px.
+  uint32_t* codes = w.codes.data();
+  bool have = tableCarries_;  // whether codes holds something to count
+  if (have && !tableOutputs_) std::fill(codes, codes + n, combinedCodes_[0][0]);
+  else if (have)
+    for (int i = 0; i < n; ++i)
+      codes[i] = combinedCodes_[0][(px[i] >> 16) & 0xFF] | combinedCodes_[1][(px[i] >> 8) & 0xFF] |
+                 combinedCodes_[2][px[i] & 0xFF];
   CombineTables(px, out, n);
+  int last = -1;
   for (int o = 0; o < 3; ++o)
-    if (outputRegs_[o] >= 0)
-      AddChannelTerms(out, w.Reg(outputRegs_[o]), n, clamp_, kChannelShift[o], codes);
-  if (!codes) return;
-  int carried = 0;
-  for (int i = 0; i < n; ++i) carried += codes[i] > 255u;
+    if (outputRegs_[o] >= 0) last = o;
+  uint32_t carried = 0;
+  if (keepCodes || w.codesInline || last < 0) {
+    // After a block that carried: the codes are gathered channel by channel
+    // and counted with the last one (or after it, to keep them).
+    for (int o = 0; o < 3; ++o) {
+      if (outputRegs_[o] < 0) continue;
+      CodeUse use = o == last && !keepCodes ? (have ? CodeUse::kOrCount : CodeUse::kCount)
+                                            : (have ? CodeUse::kOr : CodeUse::kStore);
+      carried += AddChannelTerms(out, w.Reg(outputRegs_[o]), n, false, kChannelShift[o], codes, use);
+      have = true;
+    }
+    if (keepCodes || last < 0) {
+      if (!have) std::fill(codes, codes + n, 0u);
+      for (int i = 0; i < n; ++i) carried += codes[i] > 255u;
+    }
+  } else {
+    // After one that did not: each channel's codes are only or-ed together,
+    // which costs less, and a channel that carried gathers its codes again
+    // from its register.
+    uint32_t any[3] = {};
+    for (int o = 0; o < 3; ++o)
+      if (outputRegs_[o] >= 0)
+        any[o] = AddChannelTerms(out, w.Reg(outputRegs_[o]), n, false, kChannelShift[o], codes,
+                                 CodeUse::kAny);
+    if (have || (any[0] | any[1] | any[2]) > 255u) {
+      if (!have) std::fill(codes, codes + n, 0u);
+      for (int o = 0; o < 3; ++o)
+        if (any[o] > 255u) OrChannelCodes(codes, w.Reg(outputRegs_[o]), n);
+      for (int i = 0; i < n; ++i) carried += codes[i] > 255u;
+    }
+  }
+  // Blocks that carry tend to come together.
+  w.codesInline = carried > 0;
   w.carried += carried;
 }
 
@@ -138,7 +174,7 @@ void FramePlan::RunRowMemo(Worker& w, const uint32_t* px, uint32_t* out, int32_t
   w.rowMisses = 0;
   auto flush = [&] {
     w.rowMisses += misses;
-    RunBlock(w, w.missPx.data(), w.missOut.data(), 0, 0, misses);
+    RunBlock(w, w.missPx.data(), w.missOut.data(), 0, 0, misses, true);
     for (int j = 0; j < misses; ++j) {
       out[w.missAt[size_t(j)]] = w.missOut[size_t(j)];
       w.memo->Store(w.missPx[size_t(j)], w.missOut[size_t(j)], !clamp_ && w.codes[size_t(j)] > 255u);
@@ -173,7 +209,7 @@ void FramePlan::RunRows(Worker& w, ConstPixelView src, PixelView dst, int32_t y0
     }
     for (int32_t x0 = 0; x0 < src.width; x0 += w.blockPixels) {
       int n = static_cast<int>(std::min<int32_t>(w.blockPixels, src.width - x0));
-      RunBlock(w, s + x0, d + x0, x0, y, n);
+      RunBlock(w, s + x0, d + x0, x0, y, n, false);
     }
   }
 }
