@@ -154,6 +154,33 @@ TEST(Carries, TheMemoCountsTheColoursItFinds) {
     }
 }
 
+// Each entry keeps its own carry bit, which never makes an entry of another
+// generation or colour match; FindMany counts the carried words it finds.
+TEST(Carries, TheMemoKeepsEachWordsCarryBit) {
+  ColourMemo memo;
+  ASSERT_TRUE(memo.usable());
+  for (int g = 0; g < 300; ++g) {
+    memo.NewGeneration();
+    uint32_t word;
+    bool carries = false;
+    EXPECT_FALSE(memo.Find(0x0A0B0Cu, word, &carries)) << g;
+    memo.Store(0x0A0B0Cu, 0x01000000u + uint32_t(g), g % 2 == 0);
+    memo.Store(0x0D0E0Fu, 5, g % 2 != 0);
+    ASSERT_TRUE(memo.Find(0x0A0B0Cu, word, &carries));
+    EXPECT_EQ(word, 0x01000000u + uint32_t(g));
+    EXPECT_EQ(carries, g % 2 == 0);
+    ASSERT_TRUE(memo.Find(0x0D0E0Fu, word, &carries));
+    EXPECT_EQ(carries, g % 2 != 0);
+  }
+  const uint32_t px[] = {0x0A0B0Cu, 0x0D0E0Fu, 0x0D0E0Fu, 0x112233u, 0x0A0B0Cu};
+  uint32_t out[5] = {};
+  int missAt[5];
+  uint32_t missColour[5];
+  ColourMemo::FindResult r = memo.FindMany(px, out, 0, 5, missAt, missColour, 0, 5);
+  EXPECT_EQ(r.misses, 1);
+  EXPECT_EQ(r.carried, 2);  // the last generation stored 0x0D0E0F as carried
+}
+
 // A failing program packs the untouched holders, 0, and an empty frame has
 // no pixel: neither carries, and a report given is still written.
 TEST(Carries, NoneInFailingProgramsOrEmptyFrames) {
