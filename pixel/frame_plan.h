@@ -101,7 +101,7 @@ class FramePlan {
   // generator's state before the frame's first pixel. The bands of rows run
   // on `pool`; a memoizable plan looks colours up in `memo` when given one,
   // and adds what it did to `stats`. The pixels that carried are counted
-  // into `report`.
+  // into `report`, and only when one is given.
   void Map(ConstPixelView src, PixelView dst, uint32_t randState, const FrameOptions& options,
            WorkerPool& pool, ColourMemo* memo = nullptr, MemoStats* stats = nullptr,
            FrameReport* report = nullptr) const;

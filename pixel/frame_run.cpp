@@ -24,6 +24,7 @@ struct FramePlan::Worker {
   std::vector<uint32_t> codes;
   int64_t carried = 0;
   bool codesInline = false;  // whether the last block carried
+  bool count = true;  // whether the frame's carries are asked for
   // The colour memo, while this thread uses it; every window of look-ups
   // decides whether it goes on using it (always, when `judged` is false).
   ColourMemo* memo = nullptr;
@@ -110,10 +111,11 @@ void FramePlan::RunBlock(Worker& w, const uint32_t* px, uint32_t* out, int32_t x
         break;
     }
   }
-  if (clamp_) {
+  // The memo's words keep their carries whether or not this frame counts.
+  if (clamp_ || (!w.count && !keepCodes)) {
     CombineTables(px, out, n);
     for (int o = 0; o < 3; ++o)
-      if (outputRegs_[o] >= 0) AddChannelTerms(out, w.Reg(outputRegs_[o]), n, true, kChannelShift[o]);
+      if (outputRegs_[o] >= 0) AddChannelTerms(out, w.Reg(outputRegs_[o]), n, clamp_, kChannelShift[o]);
     return;
   }
   // The table outputs' codes first: out may be px.
@@ -198,7 +200,7 @@ void FramePlan::RunRows(Worker& w, ConstPixelView src, PixelView dst, int32_t y0
     const uint32_t* s = src.Row(y);
     uint32_t* d = dst.Row(y);
     if (steps_.empty()) {
-      w.carried += TableCarries(s, src.width);  // before d, which may be s, is written
+      if (w.count) w.carried += TableCarries(s, src.width);  // before d, which may be s, is written
       CombineTables(s, d, src.width);
       continue;
     }
@@ -256,6 +258,7 @@ void FramePlan::Map(ConstPixelView src, PixelView dst, uint32_t randState,
     w.regs.assign(size_t(registers_) * size_t(blockPixels), 0.0);
     w.blockPixels = blockPixels;
     w.randState = randState;
+    w.count = report != nullptr;
     w.height = static_cast<uint32_t>(src.height);
     w.column = RandAdvance(uint64_t(src.height) * randCalls_);
     w.columns4 = RandAdvance(uint64_t(src.height) * randCalls_ * 4);
@@ -342,10 +345,10 @@ void FrameMapper::Map(const FilterSettings& settings, ConstPixelView src, PixelV
       // do without it, and then it is tried again.
       if (memoRest_ > 0 && options.memo == MemoUse::kAuto) {
         --memoRest_;
-        plan.Map(src, dst, start, options, pool_, nullptr, nullptr, &found);
+        plan.Map(src, dst, start, options, pool_, nullptr, nullptr, report ? &found : nullptr);
         break;
       }
-      plan.Map(src, dst, start, options, pool_, memo_.get(), &stats_, &found);
+      plan.Map(src, dst, start, options, pool_, memo_.get(), &stats_, report ? &found : nullptr);
       if (stats_.lookups > 0 && uint64_t(stats_.lookups) < pixels / 2) memoRest_ = kMemoRest;
       break;
   }

@@ -111,7 +111,8 @@ uint32_t PackPixel(float rd, float gd, float bd, bool clamp);
 // The straightforward frame mapping: the whole program runs through
 // RunStatements for every pixel, column by column. The fast path must match
 // it bit for bit.
-// Given a report, it receives what the frame's mapping found.
+// Given a report, it receives what the frame's mapping found (the fast path
+// counts only then).
 void MapFrameReference(const FilterSettings& settings, ConstPixelView src, PixelView dst,
                        int32_t frame, FrameReport* report = nullptr);
 

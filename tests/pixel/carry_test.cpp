@@ -145,6 +145,11 @@ TEST(Carries, TheMemoCountsTheColoursItFinds) {
   for (int round = 0; round < 2; ++round)
     for (const char* text : programs) {
       Mapped want = Reference(text, false, src);
+      // A frame that asks for no count still stores each word's carry.
+      std::vector<uint32_t> out(src.pixels.size());
+      mapper.Map(Settings(text, false), src.CView(),
+                 {out.data(), src.width, src.height, src.width * 4}, 3, o);
+      EXPECT_EQ(out, want.words);
       for (int frame = 0; frame < 3; ++frame) {
         Mapped got = Fast(text, false, src, o, mapper);
         EXPECT_EQ(got.carried, want.carried) << text << " frame " << frame;
