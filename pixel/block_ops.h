@@ -51,12 +51,12 @@ enum class CodeUse : uint8_t {
   kOr,       // codes[i] |= code
   kCount,    // counts the codes above 255
   kOrCount,  // counts the pixels whose codes[i] | code is above 255
-  kAny,      // or-s all the codes together, without memory: above 255 if one carried
+  kAny,      // without memory: returns a value above 255 if a code carried, else at most 255
 };
 
 // out[i] += ChannelTerm(v[i], clamp, shift) for i < n, and the codes used as
 // `use` says (always kNone with clamp). Returns the count of a counting use,
-// the or of the codes for kAny, else 0.
+// kAny's value, else 0.
 uint32_t AddChannelTerms(uint32_t* out, const double* v, int n, bool clamp, int shift,
                          uint32_t* codes = nullptr, CodeUse use = CodeUse::kNone);
 
