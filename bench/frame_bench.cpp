@@ -18,7 +18,8 @@ using vexlor::bench::kBenchPrograms;
 constexpr int kWidth = 1920, kHeight = 1080;
 constexpr int kReferenceWidth = 192, kReferenceHeight = 108;
 
-void RunFrame(benchmark::State& state, const char* text, bool reference, int threads) {
+void RunFrame(benchmark::State& state, const char* text, bool reference, int threads,
+              bool counted = false) {
   int width = reference ? kReferenceWidth : kWidth, height = reference ? kReferenceHeight : kHeight;
   std::vector<uint32_t> src(size_t(width) * height), dst(src.size());
   for (size_t i = 0; i < src.size(); ++i) src[i] = uint32_t(i * 2654435761u);
@@ -27,11 +28,12 @@ void RunFrame(benchmark::State& state, const char* text, bool reference, int thr
   vexlor::ConstPixelView s{src.data(), width, height, width * 4};
   vexlor::PixelView d{dst.data(), width, height, width * 4};
   int32_t frame = 0;
+  vexlor::FrameReport report;
   for (auto _ : state) {
     if (reference)
       vexlor::MapFrameReference(settings, s, d, frame++);
     else
-      vexlor::MapFrame(settings, s, d, frame++, threads);
+      vexlor::MapFrame(settings, s, d, frame++, threads, counted ? &report : nullptr);
     benchmark::DoNotOptimize(dst.data());
   }
   state.counters["Mpixel/s"] = benchmark::Counter(double(width) * height * state.iterations() / 1e6,
@@ -55,6 +57,11 @@ int Register() {
                                    })
           ->Unit(benchmark::kMillisecond)
           ->UseRealTime();
+    // As the command line maps: counting the pixels whose channels carried.
+    benchmark::RegisterBenchmark((std::string("fast_counted/") + p.name + "/threads:1").c_str(),
+                                 [text](benchmark::State& s) { RunFrame(s, text, false, 1, true); })
+        ->Unit(benchmark::kMillisecond)
+        ->UseRealTime();
   }
   return 0;
 }

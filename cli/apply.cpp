@@ -68,9 +68,13 @@ void ApplyPicture(Args& args, const std::string& program, const std::string& inp
   Picture in = ReadPicture(input);
   Picture out{in.width, in.height, std::vector<uint32_t>(in.pixels.size())};
   if (seed) RandSetState(*seed);
-  FilterPixels(settings, in.pixels.data(), out.pixels.data(), in.width, in.height, frame, run);
+  FilterTally tally;
+  tally.Add(in.width, in.height,
+            FilterPixels(settings, in.pixels.data(), out.pixels.data(), in.width, in.height, frame,
+                         run));
   WritePicture(output, out, format, pngLevel);
   progress.PictureDone(in.width, in.height);
+  PrintCarryWarning(args, tally);
 }
 
 void ApplyVideoFile(Args& args, const std::string& program, const std::string& input,
@@ -93,7 +97,7 @@ void ApplyVideoFile(Args& args, const std::string& program, const std::string& i
   job.audio = !args.Has("--no-audio");
   job.ignoreDamage = args.Has("--ignore-damage");
   job.progress = !args.Has("--quiet") && ::isatty(STDERR_FILENO) == 1;
-  ApplyVideo(job);
+  PrintCarryWarning(args, ApplyVideo(job));
 }
 
 }  // namespace

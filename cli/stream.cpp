@@ -124,6 +124,7 @@ int RunStream(Args& args) {
   std::vector<uint32_t> in[2] = {std::vector<uint32_t>(pixels), std::vector<uint32_t>(pixels)};
   std::vector<uint32_t> out[2] = {std::vector<uint32_t>(pixels), std::vector<uint32_t>(pixels)};
   Progress progress = Progress::ForArgs(args);
+  FilterTally tally;
   std::future<Transfer> reading, writing;
   auto finishWrite = [&] {
     if (!writing.valid()) return;
@@ -154,14 +155,16 @@ int RunStream(Args& args) {
     if (done + 1 < limit)
       reading = std::async(std::launch::async, ReadFrame, std::ref(in[(done + 1) % 2]), frameBytes);
     PixelsFromBytes(src);
-    FilterPixels(settings, src.data(), dst.data(), size.width, size.height,
-                 static_cast<int32_t>(start + done), run);
+    tally.Add(size.width, size.height,
+              FilterPixels(settings, src.data(), dst.data(), size.width, size.height,
+                           static_cast<int32_t>(start + done), run));
     PixelsToBytes(dst);
     finishWrite();
     writing = std::async(std::launch::async, WriteFrame, std::cref(dst), frameBytes);
   }
   finishWrite();
   progress.Finish();
+  PrintCarryWarning(args, tally);
   return 0;
 }
 

@@ -68,7 +68,8 @@ struct VideoJob {
   bool ignoreDamage = false;                                 // go on past damaged frames
   bool progress = false;
 };
-void ApplyVideo(const VideoJob& job);
+// Returns what the frames' filtering gave.
+FilterTally ApplyVideo(const VideoJob& job);
 
 // rand()'s calls for each pixel of a program (they are the same for every
 // pixel and frame): counted by running the program once.

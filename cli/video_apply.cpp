@@ -161,10 +161,11 @@ class ReadStage {
 
 // Filters one frame. The one place where a frame meets the filter, so that
 // the way frames are mapped can change without touching the stages.
-Picture FilterFrame(const VideoJob& job, const Picture& in, int64_t index) {
+Picture FilterFrame(const VideoJob& job, const Picture& in, int64_t index, FilterTally& tally) {
   Picture out{in.width, in.height, std::vector<uint32_t>(in.pixels.size())};
-  FilterPixels(job.settings, in.pixels.data(), out.pixels.data(), in.width, in.height,
-               static_cast<int32_t>(index), job.run);
+  tally.Add(in.width, in.height,
+            FilterPixels(job.settings, in.pixels.data(), out.pixels.data(), in.width, in.height,
+                         static_cast<int32_t>(index), job.run));
   return out;
 }
 
@@ -218,7 +219,7 @@ uint64_t RandCallsPerPixel(std::string_view program) {
   FailData("the program's calls of rand() cannot be counted");
 }
 
-void ApplyVideo(const VideoJob& job) {
+FilterTally ApplyVideo(const VideoJob& job) {
   VideoReader reader(job.input, job.ignoreDamage);
   VideoWriter writer(job, reader, 0);
   bool estimated = false;
@@ -237,6 +238,7 @@ void ApplyVideo(const VideoJob& job) {
 
   WorkQueue decoded, filtered;
   FirstFailure failure;
+  FilterTally tally;
   int64_t written = 0;
   bool shifted = job.range.first == 0;
   std::thread readThread([&] {
@@ -267,7 +269,7 @@ void ApplyVideo(const VideoJob& job) {
     Work work;
     while (decoded.Pop(work)) {
       if (!work.packet) {
-        work.picture = FilterFrame(job, work.picture, work.index);
+        work.picture = FilterFrame(job, work.picture, work.index, tally);
         progress.FrameDone();
       }
       if (!filtered.Push(std::move(work))) return;
@@ -280,6 +282,7 @@ void ApplyVideo(const VideoJob& job) {
   writeThread.join();
   if (failure.error) std::rethrow_exception(failure.error);
   progress.Finish();
+  return tally;
 }
 
 }  // namespace vexlor::cli

@@ -58,9 +58,24 @@ std::vector<std::string> ProgramWarnings(std::string_view program) {
   return lines;
 }
 
+std::string CarryWarning(const FilterTally& tally) {
+  if (tally.carried == 0) return "";
+  std::string frames =
+      tally.frames > 1 ? " in " + std::to_string(tally.frames) + " frames" : std::string();
+  return std::to_string(tally.carried) + " of " + std::to_string(tally.pixels) + " pixels" +
+         frames +
+         " had a channel outside 0..1, which carried into the next channel (as the plug-in does "
+         "with \"Verify 0-1 limits\" off); --clamp limits each channel to 0..1";
+}
+
 void PrintWarnings(const Args& args, const std::vector<std::string>& lines) {
   if (args.Has("--no-warnings")) return;
   for (const std::string& line : lines) std::fprintf(stderr, "vexlor: warning: %s\n", line.c_str());
+}
+
+void PrintCarryWarning(const Args& args, const FilterTally& tally) {
+  std::string line = CarryWarning(tally);
+  if (!line.empty()) PrintWarnings(args, {line});
 }
 
 }  // namespace vexlor::cli

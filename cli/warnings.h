@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "cli/args.h"
+#include "cli/filter.h"
 
 namespace vexlor::cli {
 
@@ -18,8 +19,14 @@ namespace vexlor::cli {
 // program with nothing to warn about.
 std::vector<std::string> ProgramWarnings(std::string_view program);
 
+// The line telling how many pixels of a run had a channel that carried into
+// its neighbour, and that --clamp limits them; empty when none did.
+std::string CarryWarning(const FilterTally& tally);
+
 // Prints each line to standard error as "vexlor: warning: LINE", unless the
 // command line has --no-warnings.
 void PrintWarnings(const Args& args, const std::vector<std::string>& lines);
+// Prints CarryWarning's line, if any, likewise; after the run.
+void PrintCarryWarning(const Args& args, const FilterTally& tally);
 
 }  // namespace vexlor::cli

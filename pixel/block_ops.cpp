@@ -197,28 +197,71 @@ void RunKernel(const Kernel& k, double* out, const double* const* args, int n) {
 // rare others, which the loop counts as 0, then go through ChannelTerm.
 // Inlined into AddChannelTerms, whose single body the compiler schedules
 // better than a call per clamp mode.
-template <bool kClamp>
-[[gnu::always_inline]] inline void AddTerms(uint32_t* __restrict out, const double* __restrict v,
-                                            int n, int shift) {
+template <bool kClamp, CodeUse kUse>
+[[gnu::always_inline]] inline uint32_t AddTerms(uint32_t* __restrict out,
+                                                const double* __restrict v, int n, int shift,
+                                                uint32_t* __restrict codes) {
+  // kAny takes only the values whose codes are in 0..255 as fitting: the
+  // others, which the rare loop handles, are the ones that carry, so that a
+  // block without a carry costs no more than without kAny.
+  auto fit = [](double d) { return kUse == CodeUse::kAny ? d > -1.0 && d < 256.0 : FitsInt32(d); };
   int rare = 0;  // a count: the vectoriser takes no reduction of bools
+  uint32_t carried = 0;
   for (int i = 0; i < n; ++i) {
     double d = static_cast<double>(static_cast<float>(v[i])) * 256.0;
-    bool fits = FitsInt32(d);
+    bool fits = fit(d);
     rare += fits ? 0 : 1;
     if (!fits) d = 0.0;
     // Limiting before the truncation gives the same as after it.
     if (kClamp) d = d < 0.0 ? 0.0 : d > 255.0 ? 255.0 : d;
-    out[i] += static_cast<uint32_t>(static_cast<int32_t>(d)) << shift;
+    uint32_t c = static_cast<uint32_t>(static_cast<int32_t>(d));
+    out[i] += c << shift;
+    if (kUse == CodeUse::kStore) codes[i] = c;
+    if (kUse == CodeUse::kOr) codes[i] |= c;
+    if (kUse == CodeUse::kCount) carried += (c >> 8) != 0 ? 1 : 0;
+    if (kUse == CodeUse::kOrCount) carried += ((codes[i] | c) >> 8) != 0 ? 1 : 0;
+  }
+  if (rare == 0) return carried;
+  // The loop took a rare value's code as 0; its own code may change the count.
+  for (int i = 0; i < n; ++i)
+    if (!fit(static_cast<double>(static_cast<float>(v[i])) * 256.0)) {
+      out[i] += ChannelTerm(v[i], kClamp, shift);
+      uint32_t c = static_cast<uint32_t>(ChannelCode(v[i]));
+      if (kUse == CodeUse::kStore || kUse == CodeUse::kOr) codes[i] |= c;
+      if (kUse == CodeUse::kCount) carried += c > 255u;
+      if (kUse == CodeUse::kOrCount) carried += (codes[i] | c) > 255u && codes[i] <= 255u;
+      if (kUse == CodeUse::kAny) carried |= c;
+    }
+  return carried;
+}
+
+uint32_t AddChannelTerms(uint32_t* out, const double* v, int n, bool clamp, int shift,
+                         uint32_t* codes, CodeUse use) {
+  if (clamp) return AddTerms<true, CodeUse::kNone>(out, v, n, shift, nullptr);
+  switch (use) {
+    case CodeUse::kNone: return AddTerms<false, CodeUse::kNone>(out, v, n, shift, nullptr);
+    case CodeUse::kStore: return AddTerms<false, CodeUse::kStore>(out, v, n, shift, codes);
+    case CodeUse::kOr: return AddTerms<false, CodeUse::kOr>(out, v, n, shift, codes);
+    case CodeUse::kCount: return AddTerms<false, CodeUse::kCount>(out, v, n, shift, codes);
+    case CodeUse::kOrCount: return AddTerms<false, CodeUse::kOrCount>(out, v, n, shift, codes);
+    case CodeUse::kAny: return AddTerms<false, CodeUse::kAny>(out, v, n, shift, nullptr);
+  }
+  return 0;
+}
+
+// The values within the 32-bit range by truncation, the rare others after.
+void OrChannelCodes(uint32_t* __restrict codes, const double* __restrict v, int n) {
+  int rare = 0;
+  for (int i = 0; i < n; ++i) {
+    double d = static_cast<double>(static_cast<float>(v[i])) * 256.0;
+    bool fits = FitsInt32(d);
+    rare += fits ? 0 : 1;
+    codes[i] |= static_cast<uint32_t>(static_cast<int32_t>(fits ? d : 0.0));
   }
   if (rare == 0) return;
   for (int i = 0; i < n; ++i)
     if (!FitsInt32(static_cast<double>(static_cast<float>(v[i])) * 256.0))
-      out[i] += ChannelTerm(v[i], kClamp, shift);
-}
-
-void AddChannelTerms(uint32_t* out, const double* v, int n, bool clamp, int shift) {
-  if (clamp) return AddTerms<true>(out, v, n, shift);
-  AddTerms<false>(out, v, n, shift);
+      codes[i] |= static_cast<uint32_t>(ChannelCode(v[i]));
 }
 
 }  // namespace vexlor

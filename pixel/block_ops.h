@@ -43,7 +43,24 @@ bool KernelOf(const Instruction& in, Kernel& k);
 // any operand.
 void RunKernel(const Kernel& k, double* out, const double* const* args, int n);
 
-// out[i] += ChannelTerm(v[i], clamp, shift) for i < n.
-void AddChannelTerms(uint32_t* out, const double* v, int n, bool clamp, int shift);
+// What AddChannelTerms does with each value's channel code (ChannelCode, as
+// unsigned: above 255 where the channel carries) besides adding its term.
+enum class CodeUse : uint8_t {
+  kNone,
+  kStore,    // codes[i] = code
+  kOr,       // codes[i] |= code
+  kCount,    // counts the codes above 255
+  kOrCount,  // counts the pixels whose codes[i] | code is above 255
+  kAny,      // without memory: returns a value above 255 if a code carried, else at most 255
+};
+
+// out[i] += ChannelTerm(v[i], clamp, shift) for i < n, and the codes used as
+// `use` says (always kNone with clamp). Returns the count of a counting use,
+// kAny's value, else 0.
+uint32_t AddChannelTerms(uint32_t* out, const double* v, int n, bool clamp, int shift,
+                         uint32_t* codes = nullptr, CodeUse use = CodeUse::kNone);
+
+// codes[i] |= ChannelCode(v[i]) (as unsigned) for i < n.
+void OrChannelCodes(uint32_t* codes, const double* v, int n);
 
 }  // namespace vexlor

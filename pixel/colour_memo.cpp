@@ -19,7 +19,7 @@ ColourMemo::ColourMemo()
 
 void ColourMemo::NewGeneration() {
   if (!usable()) return;
-  if (++generation_ <= 0xFF) return;
+  if (++generation_ <= kLastGeneration) return;
   generation_ = 1;
   std::memset(static_cast<void*>(entries_.get()), 0, kEntries * sizeof(Entry));
 }

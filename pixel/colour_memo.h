@@ -2,7 +2,8 @@
 // A program whose outputs depend on nothing but the pixel's 24-bit colour
 // (and on values uniform over the frame) gives every pixel of one colour the
 // same word, so the word is computed once per distinct colour and looked up
-// for the others. Entries carry a generation: a new generation (a new
+// for the others, together with whether one of its channels carried. Entries
+// carry a generation: a new generation (a new
 // program, or a new frame of a program that reads the frame number) makes
 // every older entry a miss without touching the table.
 #pragma once
@@ -32,9 +33,13 @@ class ColourMemo {
   // no thread looks up or stores.
   void NewGeneration();
 
-  // The word stored for colour (0xRRGGBB) in this generation, if any.
-  bool Find(uint32_t colour, uint32_t& word) const {
-    return usable() && Read(entries_[Slot(colour)], Tag(colour), word);
+  // The word stored for colour (0xRRGGBB) in this generation, if any, and
+  // whether it carried.
+  bool Find(uint32_t colour, uint32_t& word, bool* carries = nullptr) const {
+    bool c = false;
+    bool found = usable() && Read(entries_[Slot(colour)], Tag(colour), word, c);
+    if (carries) *carries = c;
+    return found;
   }
 
   // On a usable memo: looks up the colours of pixels px[x0 .. x1) (their
@@ -42,50 +47,62 @@ class ColourMemo {
   // cache misses overlap:
   // a found word goes to out[x], a pixel not found is appended to missAt
   // (its x) and missColour (its colour) from position `misses` on, at most
-  // `room` in all. Returns the new count and the x where it stopped: x1, or
-  // the first pixel for which there was no room.
+  // `room` in all. Returns the new count, the x where it stopped (x1, or
+  // the first pixel for which there was no room) and how many of the words
+  // found carried.
   struct FindResult {
     int misses;
     int32_t end;
+    int carried;
   };
   FindResult FindMany(const uint32_t* px, uint32_t* out, int32_t x0, int32_t x1, int* missAt,
                       uint32_t* missColour, int misses, int room) const {
     const Entry* entries = entries_.get();
     uint32_t generation = generation_ << 24;
+    int carried = 0;
     for (int32_t x = x0; x < x1; ++x) __builtin_prefetch(&entries[Slot(px[x] & 0xFFFFFFu)]);
     for (int32_t x = x0; x < x1; ++x) {
       uint32_t colour = px[x] & 0xFFFFFFu, word;
-      if (Read(entries[Slot(colour)], colour | generation, word)) {
+      bool carries;
+      if (Read(entries[Slot(colour)], colour | generation, word, carries)) {
         out[x] = word;
+        carried += carries;
         continue;
       }
-      if (misses == room) return {misses, x};
+      if (misses == room) return {misses, x, carried};
       missAt[misses] = x;
       missColour[misses++] = colour;
     }
-    return {misses, x1};
+    return {misses, x1, carried};
   }
 
-  // Stores colour's word, replacing whatever the entry held.
-  void Store(uint32_t colour, uint32_t word) {
-    if (usable()) entries_[Slot(colour)].value.store(uint64_t(word) << 32 | Tag(colour),
-                                                       std::memory_order_relaxed);
+  // Stores colour's word and whether it carried, replacing whatever the
+  // entry held.
+  void Store(uint32_t colour, uint32_t word, bool carries = false) {
+    if (usable())
+      entries_[Slot(colour)].value.store(
+          uint64_t(word) << 32 | Tag(colour) | (carries ? kCarryBit : 0u), std::memory_order_relaxed);
   }
+
+  // Generations run from 1 to this, then the table is cleared.
+  static constexpr uint32_t kLastGeneration = 0x7F;
 
  private:
-  // An entry holds the word in its high half and the tag in its low half:
-  // the colour and the generation (1..255), 0 for an empty entry. Word and
-  // tag are one atomic value, so a reader finds a word with its own tag,
-  // whatever threads store meanwhile.
+  // An entry holds the word in its high half and in its low half the tag,
+  // the colour and the generation (1..127; 0 for an empty entry), with the
+  // carry bit on top. Word, tag and bit are one atomic value, so a reader
+  // finds a word with its own tag, whatever threads store meanwhile.
   struct Entry {
     std::atomic<uint64_t> value;
   };
+  static constexpr uint32_t kCarryBit = 0x80000000u;
 
-  // The word of an entry whose tag is `want`.
-  static bool Read(const Entry& e, uint32_t want, uint32_t& word) {
+  // The word of an entry whose tag is `want`, and its carry bit.
+  static bool Read(const Entry& e, uint32_t want, uint32_t& word, bool& carries) {
     uint64_t v = e.value.load(std::memory_order_relaxed);
     word = static_cast<uint32_t>(v >> 32);
-    return static_cast<uint32_t>(v) == want;
+    carries = (v & kCarryBit) != 0;
+    return (static_cast<uint32_t>(v) & ~kCarryBit) == want;
   }
 
   static size_t Slot(uint32_t colour) { return (colour * 0x9E3779B1u) >> (32 - kBits); }

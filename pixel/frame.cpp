@@ -34,9 +34,10 @@ void SetSettingsText(FilterSettings& settings, std::string_view text) {
 }
 
 void MapFrameReference(const FilterSettings& settings, ConstPixelView src, PixelView dst,
-                       int32_t frame) {
+                       int32_t frame, FrameReport* report) {
   std::string_view text = SettingsText(settings);
   bool clamp = settings.clamp != 0;
+  int64_t carried = 0;
   // The holders live for the whole frame: a failing program never writes
   // them, so every pixel of such a frame receives 0.
   float rd = 0.0f, gd = 0.0f, bd = 0.0f;
@@ -46,15 +47,17 @@ void MapFrameReference(const FilterSettings& settings, ConstPixelView src, Pixel
       UnpackPixel(src.Row(y)[x], rs, gs, bs);
       RunStatements(text, rs, gs, bs, frame, rd, gd, bd);
       dst.Row(y)[x] = PackPixel(rd, gd, bd, clamp);
+      carried += !clamp && (ChannelCarries(rd) || ChannelCarries(gd) || ChannelCarries(bd));
     }
   }
+  if (report) report->carried = carried;
 }
 
 void MapFrame(const FilterSettings& settings, ConstPixelView src, PixelView dst, int32_t frame,
-              int threads) {
+              int threads, FrameReport* report) {
   FrameOptions options;
   options.threads = threads;
-  MapFrameWith(settings, src, dst, frame, options);
+  MapFrameWith(settings, src, dst, frame, options, report);
 }
 
 }  // namespace vexlor

@@ -56,7 +56,7 @@ struct MemoStats {
 
 // MapFrame with explicit work division; the result does not depend on it.
 void MapFrameWith(const FilterSettings& settings, ConstPixelView src, PixelView dst, int32_t frame,
-                  const FrameOptions& options);
+                  const FrameOptions& options, FrameReport* report = nullptr);
 
 // What a step of the per-block program does.
 enum class StepKind : uint8_t {
@@ -100,9 +100,11 @@ class FramePlan {
   // Writes the destination of a frame whose status is kRuns; randState is the
   // generator's state before the frame's first pixel. The bands of rows run
   // on `pool`; a memoizable plan looks colours up in `memo` when given one,
-  // and adds what it did to `stats`.
+  // and adds what it did to `stats`. The pixels that carried are counted
+  // into `report`, and only when one is given.
   void Map(ConstPixelView src, PixelView dst, uint32_t randState, const FrameOptions& options,
-           WorkerPool& pool, ColourMemo* memo = nullptr, MemoStats* stats = nullptr) const;
+           WorkerPool& pool, ColourMemo* memo = nullptr, MemoStats* stats = nullptr,
+           FrameReport* report = nullptr) const;
 
  private:
   friend class PlanBuilder;
@@ -121,7 +123,9 @@ class FramePlan {
   struct Worker;
 
   void RunRows(Worker& w, ConstPixelView src, PixelView dst, int32_t y0, int32_t y1) const;
-  void RunBlock(Worker& w, const uint32_t* px, uint32_t* out, int32_t x0, int32_t y, int n) const;
+  void RunBlock(Worker& w, const uint32_t* px, uint32_t* out, int32_t x0, int32_t y, int n,
+                bool keepCodes) const;
+  int64_t TableCarries(const uint32_t* px, int n) const;
   void RunRowMemo(Worker& w, const uint32_t* px, uint32_t* out, int32_t width) const;
   void CountMemo(Worker& w, int32_t width) const;
   double MemoBreakEven() const;
@@ -133,6 +137,10 @@ class FramePlan {
   std::vector<double> tables_;       // 256 values per table, 65536 per pair table
   uint32_t combined_[3][256] = {};   // output terms summed by the channel that indexes them
   bool tableOutputs_ = false;        // whether an output is a table (else combined_ is uniform)
+  // Without clamp: the channel codes of the terms in combined_, or-ed
+  // together (above 255 where one carried), and whether any carried.
+  uint32_t combinedCodes_[3][256] = {};
+  bool tableCarries_ = false;
   std::vector<Step> steps_;
   std::vector<int> stepArgs_;
   std::vector<std::pair<int, double>> constantRegs_;  // registers that hold one value
@@ -155,8 +163,9 @@ class FrameMapper {
   FrameMapper& operator=(const FrameMapper&) = delete;
 
   // Maps one frame; dst has src's width and height and may be src itself.
+  // Given a report, it receives what the mapping found.
   void Map(const FilterSettings& settings, ConstPixelView src, PixelView dst, int32_t frame,
-           const FrameOptions& options = {});
+           const FrameOptions& options = {}, FrameReport* report = nullptr);
 
   // Starts afresh with the next frame, as after a cut to another clip: the
   // plan is made again and the memo's words are no longer found.

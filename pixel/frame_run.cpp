@@ -19,6 +19,12 @@ struct FramePlan::Worker {
   RandStep column;  // the generator's steps from one column to the next
   RandStep columns4;  // and to the fourth next
   std::vector<uint32_t> states;
+  // Without clamp: the or-ed channel codes of the block's pixels, and the
+  // frame's pixels that carried so far.
+  std::vector<uint32_t> codes;
+  int64_t carried = 0;
+  bool codesInline = false;  // whether the last block carried
+  bool count = true;  // whether the frame's carries are asked for
   // The colour memo, while this thread uses it; every window of look-ups
   // decides whether it goes on using it (always, when `judged` is false).
   ColourMemo* memo = nullptr;
@@ -52,12 +58,28 @@ void FramePlan::CombineTables(const uint32_t* px, uint32_t* out, int n) const {
   }
 }
 
+// How many of the pixels px[0 .. n) have a uniform or table output that
+// carries.
+int64_t FramePlan::TableCarries(const uint32_t* px, int n) const {
+  if (!tableCarries_) return 0;
+  if (!tableOutputs_) return n;
+  int64_t count = 0;
+  for (int i = 0; i < n; ++i) {
+    uint32_t p = px[i];
+    count += (combinedCodes_[0][(p >> 16) & 0xFF] | combinedCodes_[1][(p >> 8) & 0xFF] |
+              combinedCodes_[2][p & 0xFF]) > 255u;
+  }
+  return count;
+}
+
 // The n pixels of row y from column x0 on. Pixel (x, y) is number x*height + y
 // in the reference's column-by-column order, so its rand() calls take the
 // generator steps from (x*height + y) * randCalls + 1 on. px and out may be the
-// same pixels: every read of px[i] comes before the write of out[i].
+// same pixels: every read of px[i] comes before the write of out[i]. Without
+// clamp, w.carried counts the pixels that carried, and with keepCodes
+// w.codes[i] > 255 tells whether pixel i did.
 void FramePlan::RunBlock(Worker& w, const uint32_t* px, uint32_t* out, int32_t x0, int32_t y,
-                         int n) const {
+                         int n, bool keepCodes) const {
   const double* args[kStackSize];
   for (const Step& step : steps_) {
     double* o = w.Reg(step.out);
@@ -89,9 +111,59 @@ void FramePlan::RunBlock(Worker& w, const uint32_t* px, uint32_t* out, int32_t x
         break;
     }
   }
+  // The memo's words keep their carries whether or not this frame counts.
+  if (clamp_ || (!w.count && !keepCodes)) {
+    CombineTables(px, out, n);
+    for (int o = 0; o < 3; ++o)
+      if (outputRegs_[o] >= 0) AddChannelTerms(out, w.Reg(outputRegs_[o]), n, clamp_, kChannelShift[o]);
+    return;
+  }
+  // The table outputs' codes first: out may be px.
+  uint32_t* codes = w.codes.data();
+  bool have = tableCarries_;  // whether codes holds something to count
+  if (have && !tableOutputs_) std::fill(codes, codes + n, combinedCodes_[0][0]);
+  else if (have)
+    for (int i = 0; i < n; ++i)
+      codes[i] = combinedCodes_[0][(px[i] >> 16) & 0xFF] | combinedCodes_[1][(px[i] >> 8) & 0xFF] |
+                 combinedCodes_[2][px[i] & 0xFF];
   CombineTables(px, out, n);
+  int last = -1;
   for (int o = 0; o < 3; ++o)
-    if (outputRegs_[o] >= 0) AddChannelTerms(out, w.Reg(outputRegs_[o]), n, clamp_, kChannelShift[o]);
+    if (outputRegs_[o] >= 0) last = o;
+  uint32_t carried = 0;
+  if (keepCodes || w.codesInline || last < 0) {
+    // After a block that carried: the codes are gathered channel by channel
+    // and counted with the last one (or after it, to keep them).
+    for (int o = 0; o < 3; ++o) {
+      if (outputRegs_[o] < 0) continue;
+      CodeUse use = o == last && !keepCodes ? (have ? CodeUse::kOrCount : CodeUse::kCount)
+                                            : (have ? CodeUse::kOr : CodeUse::kStore);
+      carried += AddChannelTerms(out, w.Reg(outputRegs_[o]), n, false, kChannelShift[o], codes, use);
+      have = true;
+    }
+    if (keepCodes || last < 0) {
+      if (!have) std::fill(codes, codes + n, 0u);
+      for (int i = 0; i < n; ++i) carried += codes[i] > 255u;
+    }
+  } else {
+    // After one that did not: each channel's codes are only or-ed together,
+    // which costs less, and a channel that carried gathers its codes again
+    // from its register.
+    uint32_t any[3] = {};
+    for (int o = 0; o < 3; ++o)
+      if (outputRegs_[o] >= 0)
+        any[o] = AddChannelTerms(out, w.Reg(outputRegs_[o]), n, false, kChannelShift[o], codes,
+                                 CodeUse::kAny);
+    if (have || (any[0] | any[1] | any[2]) > 255u) {
+      if (!have) std::fill(codes, codes + n, 0u);
+      for (int o = 0; o < 3; ++o)
+        if (any[o] > 255u) OrChannelCodes(codes, w.Reg(outputRegs_[o]), n);
+      for (int i = 0; i < n; ++i) carried += codes[i] > 255u;
+    }
+  }
+  // Blocks that carry tend to come together.
+  w.codesInline = carried > 0;
+  w.carried += carried;
 }
 
 // A row of pixels through the memo: each block's entries asked for together
@@ -104,10 +176,10 @@ void FramePlan::RunRowMemo(Worker& w, const uint32_t* px, uint32_t* out, int32_t
   w.rowMisses = 0;
   auto flush = [&] {
     w.rowMisses += misses;
-    RunBlock(w, w.missPx.data(), w.missOut.data(), 0, 0, misses);
+    RunBlock(w, w.missPx.data(), w.missOut.data(), 0, 0, misses, true);
     for (int j = 0; j < misses; ++j) {
       out[w.missAt[size_t(j)]] = w.missOut[size_t(j)];
-      w.memo->Store(w.missPx[size_t(j)], w.missOut[size_t(j)]);
+      w.memo->Store(w.missPx[size_t(j)], w.missOut[size_t(j)], !clamp_ && w.codes[size_t(j)] > 255u);
     }
     misses = 0;
   };
@@ -116,6 +188,7 @@ void FramePlan::RunRowMemo(Worker& w, const uint32_t* px, uint32_t* out, int32_t
     ColourMemo::FindResult r = w.memo->FindMany(px, out, x0, x1, w.missAt.data(), w.missPx.data(),
                                                 misses, w.blockPixels);
     misses = r.misses;
+    w.carried += r.carried;
     if (misses == w.blockPixels) flush();
     x0 = r.end;
   }
@@ -127,6 +200,7 @@ void FramePlan::RunRows(Worker& w, ConstPixelView src, PixelView dst, int32_t y0
     const uint32_t* s = src.Row(y);
     uint32_t* d = dst.Row(y);
     if (steps_.empty()) {
+      if (w.count) w.carried += TableCarries(s, src.width);  // before d, which may be s, is written
       CombineTables(s, d, src.width);
       continue;
     }
@@ -137,7 +211,7 @@ void FramePlan::RunRows(Worker& w, ConstPixelView src, PixelView dst, int32_t y0
     }
     for (int32_t x0 = 0; x0 < src.width; x0 += w.blockPixels) {
       int n = static_cast<int>(std::min<int32_t>(w.blockPixels, src.width - x0));
-      RunBlock(w, s + x0, d + x0, x0, y, n);
+      RunBlock(w, s + x0, d + x0, x0, y, n, false);
     }
   }
 }
@@ -166,7 +240,7 @@ double FramePlan::MemoBreakEven() const {
 
 void FramePlan::Map(ConstPixelView src, PixelView dst, uint32_t randState,
                     const FrameOptions& options, WorkerPool& pool, ColourMemo* memo,
-                    MemoStats* stats) const {
+                    MemoStats* stats, FrameReport* report) const {
   if (src.width <= 0 || src.height <= 0) return;
   int64_t pixels = int64_t(src.width) * src.height;
   int threads = options.threads > 0 ? options.threads
@@ -184,10 +258,12 @@ void FramePlan::Map(ConstPixelView src, PixelView dst, uint32_t randState,
     w.regs.assign(size_t(registers_) * size_t(blockPixels), 0.0);
     w.blockPixels = blockPixels;
     w.randState = randState;
+    w.count = report != nullptr;
     w.height = static_cast<uint32_t>(src.height);
     w.column = RandAdvance(uint64_t(src.height) * randCalls_);
     w.columns4 = RandAdvance(uint64_t(src.height) * randCalls_ * 4);
     w.states.resize(size_t(blockPixels));
+    if (!clamp_) w.codes.resize(size_t(blockPixels));
     for (auto [r, v] : constantRegs_) std::fill(w.Reg(r), w.Reg(r) + blockPixels, v);
     if (memo) {
       w.memo = memo;
@@ -209,6 +285,8 @@ void FramePlan::Map(ConstPixelView src, PixelView dst, uint32_t randState,
       stats->lookups += w.stats.lookups;
       stats->hits += w.stats.hits;
     }
+  if (report)
+    for (const Worker& w : workers) report->carried += w.carried;
 }
 
 FrameMapper::FrameMapper(bool persistentThreads) : pool_(persistentThreads) {}
@@ -237,17 +315,21 @@ const FramePlan& FrameMapper::PlanFor(const FilterSettings& settings, int32_t fr
 }
 
 void FrameMapper::Map(const FilterSettings& settings, ConstPixelView src, PixelView dst,
-                      int32_t frame, const FrameOptions& options) {
+                      int32_t frame, const FrameOptions& options, FrameReport* report) {
   stats_ = {};
+  FrameReport found;
   // The reference visits no pixel of an empty frame: nothing is compiled and
   // the generator does not move.
-  if (src.width <= 0 || src.height <= 0) return;
+  if (src.width <= 0 || src.height <= 0) {
+    if (report) *report = found;
+    return;
+  }
   uint64_t pixels = uint64_t(src.width) * uint64_t(src.height);
   const FramePlan& plan = PlanFor(settings, frame, int64_t(pixels) >= options.minPixelsForPairTables);
   uint32_t start = RandState();
   switch (plan.status()) {
     case FramePlan::Status::kUnsupported:
-      return MapFrameReference(settings, src, dst, frame);
+      return MapFrameReference(settings, src, dst, frame, report);
     case FramePlan::Status::kFails: {
       // The holders keep their starting value at every pixel.
       uint32_t word = PackPixel(0.0f, 0.0f, 0.0f, settings.clamp != 0);
@@ -263,26 +345,27 @@ void FrameMapper::Map(const FilterSettings& settings, ConstPixelView src, PixelV
       // do without it, and then it is tried again.
       if (memoRest_ > 0 && options.memo == MemoUse::kAuto) {
         --memoRest_;
-        plan.Map(src, dst, start, options, pool_);
+        plan.Map(src, dst, start, options, pool_, nullptr, nullptr, report ? &found : nullptr);
         break;
       }
-      plan.Map(src, dst, start, options, pool_, memo_.get(), &stats_);
+      plan.Map(src, dst, start, options, pool_, memo_.get(), &stats_, report ? &found : nullptr);
       if (stats_.lookups > 0 && uint64_t(stats_.lookups) < pixels / 2) memoRest_ = kMemoRest;
       break;
   }
   RandSetState(RandAdvance(pixels * plan.randCalls()).Apply(start));
+  if (report) *report = found;
 }
 
 // One mapper for the process, as the engine is one: its threads wait across
 // frames, except in the Windows module, which may be unloaded under them.
 void MapFrameWith(const FilterSettings& settings, ConstPixelView src, PixelView dst, int32_t frame,
-                  const FrameOptions& options) {
+                  const FrameOptions& options, FrameReport* report) {
 #ifdef _WIN32
   static FrameMapper mapper(false);
 #else
   static FrameMapper mapper(true);
 #endif
-  mapper.Map(settings, src, dst, frame, options);
+  mapper.Map(settings, src, dst, frame, options, report);
 }
 
 }  // namespace vexlor

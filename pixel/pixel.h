@@ -75,15 +75,32 @@ inline double ChannelValue(uint32_t p, int shift) {
   return static_cast<double>((p >> shift) & 0xFFu) * 0x1p-8;
 }
 
-// The destination bits of one output channel value: rounded to single
-// precision, scaled by 256, converted with ToInt32, limited to 0..255 with
-// clamp, and shifted to the channel's place. The three channels' terms add
+// An output channel value as the integer that packing adds: rounded to
+// single precision, scaled by 256 and converted with ToInt32.
+inline int32_t ChannelCode(double v) {
+  return ToInt32(static_cast<double>(static_cast<float>(v)) * 256.0);
+}
+
+// The destination bits of one output channel value: its code, limited to
+// 0..255 with clamp, and shifted to the channel's place. The three channels' terms add
 // up, modulo 2^32, to the packed pixel.
 inline uint32_t ChannelTerm(double v, bool clamp, int shift) {
-  int32_t c = ToInt32(static_cast<double>(static_cast<float>(v)) * 256.0);
+  int32_t c = ChannelCode(v);
   if (clamp) c = c < 0 ? 0 : c > 255 ? 255 : c;
   return static_cast<uint32_t>(c) << shift;
 }
+
+// Whether an output channel value, packed without the clamp option, leaves
+// 0..255 and so carries into (or borrows from) the bits above its own.
+inline bool ChannelCarries(double v) { return static_cast<uint32_t>(ChannelCode(v)) > 255u; }
+
+// What the mapping of a frame found besides its pixels, the same on every
+// path.
+struct FrameReport {
+  // Pixels with at least one output channel that carried (ChannelCarries);
+  // always 0 with the clamp option.
+  int64_t carried = 0;
+};
 
 // Channel values of a packed source pixel's red, green and blue.
 void UnpackPixel(uint32_t p, float& rs, float& gs, float& bs);
@@ -94,8 +111,10 @@ uint32_t PackPixel(float rd, float gd, float bd, bool clamp);
 // The straightforward frame mapping: the whole program runs through
 // RunStatements for every pixel, column by column. The fast path must match
 // it bit for bit.
+// Given a report, it receives what the frame's mapping found (the fast path
+// counts only then).
 void MapFrameReference(const FilterSettings& settings, ConstPixelView src, PixelView dst,
-                       int32_t frame);
+                       int32_t frame, FrameReport* report = nullptr);
 
 // Frame mapping as the filter runs it, on up to `threads` threads (0: one per
 // core). dst has src's width and height. The result does not depend on the
@@ -103,6 +122,6 @@ void MapFrameReference(const FilterSettings& settings, ConstPixelView src, Pixel
 // (pixel/frame_plan.h), which keeps the plan, the colour memo and the threads
 // from one frame to the next.
 void MapFrame(const FilterSettings& settings, ConstPixelView src, PixelView dst, int32_t frame,
-              int threads = 0);
+              int threads = 0, FrameReport* report = nullptr);
 
 }  // namespace vexlor

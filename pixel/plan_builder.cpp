@@ -191,14 +191,22 @@ void PlanBuilder::BuildTables(const std::vector<Place>& place) {
   for (int o = 0; o < 3; ++o) {
     const PlanNode& node = nodes_[outputs_[o]];
     if (place[outputs_[o]] == Place::kUniform) {
-      for (uint32_t& term : plan_.combined_[0]) term += ChannelTerm(node.value, plan_.clamp_, kChannelShift[o]);
+      for (int i = 0; i < 256; ++i) AddTerm(0, i, node.value, o);
     } else if (place[outputs_[o]] == Place::kTable) {
       plan_.tableOutputs_ = true;
       const double* table = &plan_.tables_[tableOf_[outputs_[o]]];
-      uint32_t* terms = plan_.combined_[TableChannel(node.deps)];
-      for (int i = 0; i < 256; ++i) terms[i] += ChannelTerm(table[i], plan_.clamp_, kChannelShift[o]);
+      for (int i = 0; i < 256; ++i) AddTerm(TableChannel(node.deps), i, table[i], o);
     }
   }
+}
+
+// Adds output o's term of value v to entry i of the sums indexed by channel
+// `by`, and without clamp its channel code to the entry's codes.
+void PlanBuilder::AddTerm(int by, int i, double v, int o) {
+  plan_.combined_[by][i] += ChannelTerm(v, plan_.clamp_, kChannelShift[o]);
+  if (plan_.clamp_) return;
+  plan_.combinedCodes_[by][i] |= static_cast<uint32_t>(ChannelCode(v));
+  plan_.tableCarries_ |= ChannelCarries(v);
 }
 
 // A one-channel node over the channel's 256 values.

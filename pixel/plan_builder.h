@@ -59,6 +59,7 @@ class PlanBuilder {
   void Prepare(bool pairTables);
   void PlacePairTables(std::vector<Place>& place) const;
   void BuildTables(const std::vector<Place>& place);
+  void AddTerm(int by, int i, double v, int o);
   void FillTable(size_t n);
   void FillPairTable(size_t n);
   void BuildSteps(const std::vector<Place>& place);

@@ -225,6 +225,7 @@ std::string Describe(const Case& c) {
 struct Outcome {
   std::vector<uint32_t> dst;
   uint32_t randState;
+  int64_t carried;
 };
 
 FilterSettings SettingsOf(const Case& c) {
@@ -241,15 +242,16 @@ Outcome RunCase(const Case& c, const TestFrame& source, MapFn map) {
   std::fill(dst.buf.begin(), dst.buf.end(), 0xA5A5A5A5u);
   TestFrame& out = c.inPlace ? src : dst;
   RandSetState(c.randState);
-  map(settings, src.CView(), out.View(), c.frame);
-  return {out.buf, RandState()};
+  FrameReport report{.carried = -1};
+  map(settings, src.CView(), out.View(), c.frame, &report);
+  return {out.buf, RandState(), report.carried};
 }
 
 TEST(Differential, RandomProgramsMatchTheReference) {
   long cases = EnvOr("VEXLOR_DIFF_CASES", kDefaultCases);
   uint32_t seed = static_cast<uint32_t>(EnvOr("VEXLOR_DIFF_SEED", 20240601));
   ProgramMaker pm(seed);
-  int failures = 0, runs = 0, fails = 0;
+  int failures = 0, runs = 0, fails = 0, carrying = 0;
   for (long i = 0; i < cases && failures < 5; ++i) {
     Case c = MakeCase(pm);
     TestFrame source(c.width, c.height, c.pad, c.flip);
@@ -258,20 +260,25 @@ TEST(Differential, RandomProgramsMatchTheReference) {
     for (uint32_t& p : source.buf)
       p = pm.Chance(10) ? 0x00FFFFFFu * pm.Pick(2) : repeated ? 0x01030507u * pm.Pick(5) : pm.Next();
     Outcome want = RunCase(c, source, MapFrameReference);
-    Outcome got = RunCase(c, source, [&](auto&&... a) { MapFrameWith(a..., c.options); });
+    Outcome got = RunCase(c, source, [&](auto& s, auto in, auto out, int32_t f, FrameReport* r) {
+      MapFrameWith(s, in, out, f, c.options, r);
+    });
     FramePlan::Status status = FramePlan(SettingsOf(c), c.frame).status();
     runs += status == FramePlan::Status::kRuns;
     fails += status == FramePlan::Status::kFails;
-    if (got.dst != want.dst || got.randState != want.randState) {
+    carrying += want.carried > 0;
+    if (got.dst != want.dst || got.randState != want.randState || got.carried != want.carried) {
       ++failures;
       ADD_FAILURE() << "case " << i << " of seed " << seed << ": " << Describe(c)
-                    << (got.randState != want.randState ? " (generator differs)" : "");
+                    << (got.randState != want.randState ? " (generator differs)" : "")
+                    << " carried " << got.carried << ", the reference " << want.carried;
     }
   }
   // The generator must keep producing both kinds of program.
   if (cases >= 100) {
     EXPECT_GT(runs, cases / 2);
     EXPECT_GT(fails, cases / 10);
+    EXPECT_GT(carrying, cases / 10);
   }
   EXPECT_EQ(runs + fails, std::min<long>(cases, runs + fails)) << "untranslated programs";
 }
@@ -317,8 +324,10 @@ TEST(Differential, FrameSequencesThroughOneMapperMatchTheReference) {
       TestFrame source(c.width, c.height, c.pad, c.flip);
       for (uint32_t& p : source.buf) p = few ? 0x00050301u * pm.Pick(7) + 0x200000u * f : pm.Next();
       Outcome want = RunCase(c, source, MapFrameReference);
-      Outcome got = RunCase(c, source, [&](auto&&... a) { mapper.Map(a..., options); });
-      if (got.dst != want.dst || got.randState != want.randState) {
+      Outcome got = RunCase(c, source, [&](auto& s, auto in, auto out, int32_t f, FrameReport* r) {
+        mapper.Map(s, in, out, f, options, r);
+      });
+      if (got.dst != want.dst || got.randState != want.randState || got.carried != want.carried) {
         ++differences;
         ADD_FAILURE() << "round " << round << " frame " << f << ": " << Describe(c);
       }

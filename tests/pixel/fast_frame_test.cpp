@@ -188,6 +188,11 @@ struct Image {
   PixelView View() { return {pixels.data(), width, height, width * 4}; }
 };
 
+// The reference mapping without a report, as MapWith calls it.
+void Reference(const FilterSettings& settings, ConstPixelView src, PixelView dst, int32_t frame) {
+  MapFrameReference(settings, src, dst, frame);
+}
+
 // The destination words and the generator's final state of one mapping.
 template <typename MapFn>
 std::pair<std::vector<uint32_t>, uint32_t> MapWith(const std::string& text, bool clamp,
@@ -204,7 +209,7 @@ TEST(FastFrame, EveryThreadAndBlockDivisionMatchesTheReference) {
       "bd=bd+cos(bs-rs*2)*0.1;gd=gd+atan(gs/(bs+0.1))/9;";
   Image src(67, 45, 5);
   for (bool clamp : {false, true}) {
-    auto want = MapWith(text, clamp, src, MapFrameReference);
+    auto want = MapWith(text, clamp, src, Reference);
     for (int threads : {1, 2, 3, 8})
       for (int block : {1, 5, 64, 256}) {
         // Two-channel tables on every other division.
@@ -226,7 +231,7 @@ TEST(FastFrame, ThreadsFollowTheCallersRounding) {
   int mode = std::fegetround();
   for (int rounding : {FE_UPWARD, FE_TOWARDZERO}) {
     ASSERT_EQ(std::fesetround(rounding), 0);
-    auto want = MapWith(text, false, src, MapFrameReference);
+    auto want = MapWith(text, false, src, Reference);
     FrameOptions options{4, 16, 1, 0};
     auto got = MapWith(text, false, src, [&](auto&&... a) { MapFrameWith(a..., options); });
     std::fesetround(mode);
@@ -237,7 +242,7 @@ TEST(FastFrame, ThreadsFollowTheCallersRounding) {
 TEST(FastFrame, FailingProgramsWriteZeroAndMoveTheGenerator) {
   Image src(5, 3, 1);
   for (bool clamp : {false, true}) {
-    auto want = MapWith("a=rand()+rand();b=rand();rd=(;", clamp, src, MapFrameReference);
+    auto want = MapWith("a=rand()+rand();b=rand();rd=(;", clamp, src, Reference);
     auto got = MapWith("a=rand()+rand();b=rand();rd=(;", clamp, src, [](auto&&... a) { MapFrame(a...); });
     EXPECT_EQ(got, want);
     EXPECT_EQ(got.second, RandAdvance(3 * 15).Apply(12345));
@@ -271,7 +276,7 @@ TEST(FastFrame, ProgramsAtTheInstructionLimit) {
     EXPECT_EQ(FramePlan(Settings(text), 0).status(),
               terms == 50 ? FramePlan::Status::kRuns : FramePlan::Status::kFails);
     EXPECT_EQ(MapWith(text, false, src, [](auto&&... a) { MapFrame(a...); }),
-              MapWith(text, false, src, MapFrameReference));
+              MapWith(text, false, src, Reference));
   }
 }
 
@@ -290,7 +295,7 @@ TEST(FastFrame, SpecialValuesMatchTheReference) {
   for (const char* text : programs)
     for (bool clamp : {false, true})
       EXPECT_EQ(MapWith(text, clamp, src, [](auto&&... a) { MapFrame(a...); }),
-                MapWith(text, clamp, src, MapFrameReference))
+                MapWith(text, clamp, src, Reference))
           << text << " clamp " << clamp;
 }
 
