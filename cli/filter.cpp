@@ -7,6 +7,7 @@ RunOptions RunOptionsFrom(const Args& args) {
   RunOptions run;
   run.threads = static_cast<int>(CountOption(args, "--threads", 0, 1024));
   run.reference = args.Has("--reference");
+  run.countCarries = !args.Has("--clamp") && !args.Has("--no-warnings");
   return run;
 }
 
@@ -20,8 +21,9 @@ int64_t FilterPixels(const FilterSettings& settings, const uint32_t* src, uint32
   ConstPixelView in{src + last, width, height, pitch};
   PixelView out{dst + last, width, height, pitch};
   FrameReport report;
-  if (run.reference) MapFrameReference(settings, in, out, frame, &report);
-  else MapFrame(settings, in, out, frame, run.threads, &report);
+  FrameReport* counted = run.countCarries ? &report : nullptr;
+  if (run.reference) MapFrameReference(settings, in, out, frame, counted);
+  else MapFrame(settings, in, out, frame, run.threads, counted);
   return report.carried;
 }
 

@@ -550,7 +550,7 @@ struct EditorServer::Impl {
       RandSetState(options.randStart);
       auto start = std::chrono::steady_clock::now();
       FilterPixels(settings, in->pixels.data(), out.pixels.data(), in->width, in->height,
-                   static_cast<int32_t>(edit.frame), RunOptions{});
+                   static_cast<int32_t>(edit.frame), RunOptions{.countCarries = false});
       took = std::chrono::steady_clock::now() - start;
     });
     if (!ran) throw HttpError{409, "superseded by a newer render request"};
