@@ -163,10 +163,12 @@ void CheckProgramLength(std::string_view program) {
 }
 
 void CheckProgramRuns(std::string_view program) {
-  uint32_t state = RandState();
-  float rd, gd, bd;
-  bool runs = RunStatements(program, 0.5f, 0.5f, 0.5f, 0, rd, gd, bd);
-  RandSetState(state);
+  bool runs;
+  {
+    RandKeeper keep;
+    float rd, gd, bd;
+    runs = RunStatements(program, 0.5f, 0.5f, 0.5f, 0, rd, gd, bd);
+  }
   if (!runs) FailData(kProgramDoesNotRun);
 }
 

@@ -525,10 +525,8 @@ struct EditorServer::Impl {
 
   // The diagnostics of a program, with rand()'s generator left as it was.
   ProgramReport Diagnose(const std::string& program) {
-    uint32_t state = RandState();
-    ProgramReport report = CheckProgram(program);
-    RandSetState(state);
-    return report;
+    RandKeeper keep;
+    return CheckProgram(program);
   }
 
   // POST /api/render: the frame as apply filters it, or why the program
@@ -575,14 +573,13 @@ struct EditorServer::Impl {
     engine.Run([&] {
       body = ReportJson(edit.program, Diagnose(edit.program));
       body["warnings"] = ProgramWarnings(edit.program);
-      uint32_t state = RandState();
+      RandKeeper keep;
       body["testMessage"] = TestMessage(edit.program);
-      RandSetState(state);
     });
     body["scriptLine"] = ScriptLine(settings);
     body["applyCommand"] = ApplyCommand(
         edit.program, edit.clamp, edit.frame,
-        options.randStart == kFirstRandState ? std::nullopt : std::optional(options.randStart),
+        options.randStart == kRandFirstState ? std::nullopt : std::optional(options.randStart),
         options.input, source->video());
     SendJson(res, 200, body);
   }

@@ -13,6 +13,7 @@
 
 #include "cli/args.h"
 #include "cli/serve_source.h"
+#include "engine/engine.h"
 
 namespace httplib {
 class Server;
@@ -21,10 +22,6 @@ struct Response;
 }  // namespace httplib
 
 namespace vexlor::cli {
-
-// The state rand()'s generator stands at before anything has run, as the
-// plug-in starts every job.
-inline constexpr uint32_t kFirstRandState = 1;
 
 // What the server edits and where it listens.
 struct ServeOptions {
@@ -35,7 +32,7 @@ struct ServeOptions {
   int64_t frame = 0;
   // rand()'s generator before the first pixel of every render, as apply
   // starts it: the engine's first state unless the command line sets another.
-  uint32_t randStart = kFirstRandState;
+  uint32_t randStart = kRandFirstState;
   std::string host = "127.0.0.1";
   int port = 0;  // 0: a free port
 };

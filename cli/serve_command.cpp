@@ -73,7 +73,7 @@ int RunServe(Args& args) {
   options.port = static_cast<int>(CountOption(args, "--port", 0, 65535));
   if (const std::string* host = args.Value("--host")) options.host = *host;
   // rand()'s starting state for every render.
-  options.randStart = RandSeedOption(args).value_or(kFirstRandState);
+  options.randStart = RandSeedOption(args).value_or(kRandFirstState);
 
   std::unique_ptr<FrameSource> source = OpenFrameSource(options.input);
   if (source->video() && (options.frame < 0 || options.frame >= source->count()))

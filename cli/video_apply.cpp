@@ -204,13 +204,15 @@ FrameRange ParseFrameRange(const std::string& text) {
 uint64_t RandCallsPerPixel(std::string_view program) {
   // Each call steps the generator once; a few thousand calls at most fit in
   // a program of 2047 characters, so the count is found by stepping.
-  uint32_t saved = RandState();
-  constexpr uint32_t kStart = 1;
-  RandSetState(kStart);
-  float rd, gd, bd;
-  RunStatements(program, 0.5f, 0.5f, 0.5f, 0, rd, gd, bd);
-  uint32_t end = RandState();
-  RandSetState(saved);
+  constexpr uint32_t kStart = kRandFirstState;
+  uint32_t end;
+  {
+    RandKeeper keep;
+    RandSetState(kStart);
+    float rd, gd, bd;
+    RunStatements(program, 0.5f, 0.5f, 0.5f, 0, rd, gd, bd);
+    end = RandState();
+  }
   uint32_t state = kStart;
   for (uint64_t calls = 0; calls <= uint64_t(kMaxTextLength) * 4; ++calls) {
     if (state == end) return calls;

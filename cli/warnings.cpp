@@ -32,9 +32,10 @@ std::string StatementList(const std::vector<int>& numbers) {
 std::vector<std::string> ProgramWarnings(std::string_view program) {
   // Checking runs the program once; the generator behind rand() is left as
   // it was, so that the filtered pixels stay the same.
-  uint32_t state = RandState();
-  ProgramReport report = CheckProgram(program);
-  RandSetState(state);
+  ProgramReport report = [&] {
+    RandKeeper keep;
+    return CheckProgram(program);
+  }();
   std::vector<Group> groups;
   for (const StatementReport& r : report.statements) {
     if (!r.ran) break;

@@ -102,8 +102,8 @@ double Div(double l, double r) { return op::Div(l, r); }
 double Mod(double l, double r) { return std::fmod(l, r); }
 double Pow(double l, double r) { return std::pow(l, r); }
 
-// Generator of rand(): a linear congruential generator per thread, started at 1.
-thread_local uint32_t t_randState = 1;
+// Generator of rand(): a linear congruential generator per thread.
+thread_local uint32_t t_randState = kRandFirstState;
 
 }  // namespace
 

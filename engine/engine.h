@@ -230,6 +230,18 @@ const char* EngineMessage(int code);
 double RandNext();
 uint32_t RandState();
 void RandSetState(uint32_t state);
+// The generator's state in a thread that has not called rand() yet.
+inline constexpr uint32_t kRandFirstState = 1;
+// Keeps this thread's generator where it stands across a scope that runs a
+// program only to look at it (a check, a test message), so that the pixels
+// filtered afterwards get the values they would have got anyway.
+struct RandKeeper {
+  uint32_t state = RandState();
+  RandKeeper() = default;
+  RandKeeper(const RandKeeper&) = delete;
+  RandKeeper& operator=(const RandKeeper&) = delete;
+  ~RandKeeper() { RandSetState(state); }
+};
 inline constexpr double kRandScale = 3.051850947599719e-05;
 // rand()'s value once the generator stands at `state`.
 inline double RandValue(uint32_t state) {

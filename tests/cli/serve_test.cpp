@@ -361,8 +361,8 @@ TEST(Utf8Test, ErrorOffsetAgreesWithTheJsonLibrary) {
 TEST(RandStartTest, TheFirstStateIsTheEnginesOwn) {
   uint32_t fresh = 0;
   std::thread([&] { fresh = RandState(); }).join();
-  EXPECT_EQ(fresh, kFirstRandState);
-  EXPECT_EQ(ServeOptions{}.randStart, kFirstRandState);
+  EXPECT_EQ(fresh, kRandFirstState);
+  EXPECT_EQ(ServeOptions{}.randStart, kRandFirstState);
 }
 
 TEST(EngineQueueTest, AWaitingRenderGivesWayToANewerOne) {
