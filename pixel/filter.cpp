@@ -1,0 +1,63 @@
+// Compiling a program once for a run, and mapping frames held top line first.
+#include "pixel/filter.h"
+
+#include "engine/engine.h"
+#include "pixel/block_ops.h"
+#include "pixel/frame_plan.h"
+
+namespace vexlor {
+
+namespace {
+
+// The rand() calls of the engine's current program: each runs once per
+// evaluation, since every instruction of a compiled program is executed.
+uint32_t RandCallsOfProgram() {
+  uint32_t calls = 0;
+  for (const Instruction* in = CurrentProgram().code; in->kind != OP_END; ++in)
+    calls += IsRandCall(*in);
+  return calls;
+}
+
+}  // namespace
+
+// The statements are walked as every pixel's run walks them, compiled but
+// not evaluated: the verdict is the runner's, and rand() is never called.
+Filter::Filter(std::string_view text, bool clamp, FilterRun run) : run_(run) {
+  settings_.clamp = clamp ? 1 : 0;
+  if (text.size() > static_cast<size_t>(kMaxTextLength)) {
+    verdict_ = Verdict::kTooLong;
+    return;
+  }
+  SetSettingsText(settings_, text);
+  double slots[kSlotCount] = {};
+  StatementWalk walk(SettingsText(settings_), slots);
+  for (WalkStep step; walk.Next(step);) {
+    if (step.kind != WalkStep::Kind::kCompiled) {
+      verdict_ = Verdict::kFails;
+      return;
+    }
+    randCalls_ += RandCallsOfProgram();
+  }
+}
+
+Filter::~Filter() = default;
+
+void Filter::StartRand(uint32_t seed, uint64_t pixelsBefore) const {
+  RandSetState(RandAdvance(pixelsBefore * randCalls_).Apply(seed));
+}
+
+FrameReport Filter::Map(ConstPixelView src, PixelView dst, int32_t frame) {
+  FrameReport report;
+  FrameReport* counted = run_.countCarries ? &report : nullptr;
+  if (run_.reference) {
+    MapFrameReference(settings_, Flipped(src), Flipped(dst), frame, counted);
+    return report;
+  }
+  if (!mapper_) mapper_ = std::make_unique<FrameMapper>();
+  FrameOptions options;
+  options.threads = run_.threads;
+  mapper_->Map(settings_, Flipped(src), Flipped(dst), frame, options, counted);
+  return report;
+}
+
+}  // namespace vexlor

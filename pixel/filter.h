@@ -1,0 +1,75 @@
+// The one door into the core for everything outside engine/ and pixel/: the
+// command line, the editor and the plug-ins compile a program once into a
+// Filter and map whole frames through it. The host's module keeps its own
+// entry through the settings record.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string_view>
+
+#include "pixel/pixel.h"
+
+namespace vexlor {
+
+class FrameMapper;
+
+// How frames are mapped; the pixels do not depend on it.
+struct FilterRun {
+  int threads = 0;           // 0: one per core
+  bool reference = false;    // the straightforward per-pixel mapping
+  bool countCarries = true;  // count the pixels whose channels carried
+};
+
+// A program with its clamp option, compiled once: whether it runs and how
+// many rand() calls each pixel makes, found without running it (the
+// generator does not move).
+class Filter {
+ public:
+  enum class Verdict {
+    kRuns,     // every statement has '=' and compiles
+    kFails,    // the filter would make every pixel 0: a statement has no '=' or does not compile
+    kTooLong,  // longer than the settings record holds (kMaxTextLength)
+  };
+
+  Filter(std::string_view text, bool clamp, FilterRun run = {});
+  ~Filter();
+  Filter(const Filter&) = delete;
+  Filter& operator=(const Filter&) = delete;
+
+  Verdict verdict() const { return verdict_; }
+  bool runs() const { return verdict_ == Verdict::kRuns; }
+  const FilterSettings& settings() const { return settings_; }
+  // rand() calls per pixel, the same at every pixel and frame (those of the
+  // statements before a failing one too).
+  uint32_t randCalls() const { return randCalls_; }
+
+  // Sets this thread's rand() generator to where a run that started at
+  // `seed` stands after `pixelsBefore` pixels: frames of the same size before
+  // the one to map come to frames * width * height.
+  void StartRand(uint32_t seed, uint64_t pixelsBefore) const;
+
+  // Maps one frame held top line first into dst (the same size; it may be
+  // src itself) as frame number `frame`. The host's bitmaps are bottom line
+  // first, so the program meets the rows in that order, rand() included.
+  // rand() goes on from the thread's generator; the frame's report is
+  // returned (carries counted only when the run asks for them).
+  FrameReport Map(ConstPixelView src, PixelView dst, int32_t frame);
+
+ private:
+  FilterSettings settings_{};
+  FilterRun run_;
+  Verdict verdict_ = Verdict::kRuns;
+  uint32_t randCalls_ = 0;
+  std::unique_ptr<FrameMapper> mapper_;  // made at the first frame
+};
+
+// A view's rows in the other order: bottom line first for a view held top
+// line first, and the reverse.
+template <typename Pixel>
+ImageView<Pixel> Flipped(ImageView<Pixel> v) {
+  if (v.height <= 0) return v;
+  return {v.Row(v.height - 1), v.width, v.height, -v.pitch};
+}
+
+}  // namespace vexlor
