@@ -3,9 +3,9 @@
 #include <cstring>
 #include <new>
 
-#include "cli/args.h"
-#include "cli/commands.h"
-#include "cli/signals.h"
+#include "cli/base/args.h"
+#include "cli/commands/commands.h"
+#include "cli/base/signals.h"
 
 namespace vexlor::cli {
 

@@ -6,6 +6,11 @@
 // carry a generation: a new generation (a new
 // program, or a new frame of a program that reads the frame number) makes
 // every older entry a miss without touching the table.
+//
+// The table is sized by use: it starts at a size that suits the frame it is
+// first needed for and grows between frames when a frame stored more colours
+// than it holds, up to 16 MiB; its pages are zeroed by the system only where
+// they are touched. A single picture pays for no more than it looks up.
 #pragma once
 
 #include <atomic>
@@ -17,17 +22,28 @@ namespace vexlor {
 
 class ColourMemo {
  public:
-  // Entries of the table: 2^21 (16 MiB) in a 64-bit process, 2^20 (8 MiB) in
-  // a 32-bit one, where address space is scarcer.
-  static constexpr int kBits = sizeof(void*) >= 8 ? 21 : 20;
-  static constexpr size_t kEntries = size_t(1) << kBits;
+  // Entries of the table at most: 2^21 (16 MiB) in a 64-bit process, 2^20
+  // (8 MiB) in a 32-bit one, where address space is scarcer; at least 2^16.
+  static constexpr int kMaxBits = sizeof(void*) >= 8 ? 21 : 20;
+  static constexpr int kMinBits = 16;
 
-  // Allocates the table; without memory the memo stays empty (usable() is
-  // false) and every look-up misses.
-  ColourMemo();
+  // Allocates a table of 2^bits entries (kMinBits..kMaxBits); without memory
+  // the memo stays empty (usable() is false) and every look-up misses.
+  explicit ColourMemo(int bits = kMaxBits);
+  // The table's size for a frame of `pixels` pixels: room for a colour in
+  // every eighth pixel, which photographs seldom exceed.
+  static int BitsFor(int64_t pixels);
 
   bool usable() const { return entries_ != nullptr; }
-  size_t bytes() const { return usable() ? kEntries * sizeof(Entry) : 0; }
+  int bits() const { return bits_; }
+  size_t entries() const { return size_t(1) << bits_; }
+  size_t bytes() const { return usable() ? entries() * sizeof(Entry) : 0; }
+
+  // Makes the table 2^bits entries (more than now, at most kMaxBits) when a
+  // frame has `stored` colours to store, more than half of what it holds: the
+  // entries found so far are dropped. Only while no thread looks up or
+  // stores; without memory for the larger table the memo stays as it is.
+  void GrowFor(int64_t stored);
 
   // Starts a generation: no entry stored before is found after. Only while
   // no thread looks up or stores.
@@ -105,12 +121,16 @@ class ColourMemo {
     return (static_cast<uint32_t>(v) & ~kCarryBit) == want;
   }
 
-  static size_t Slot(uint32_t colour) { return (colour * 0x9E3779B1u) >> (32 - kBits); }
+  size_t Slot(uint32_t colour) const { return (colour * 0x9E3779B1u) >> (32 - bits_); }
   uint32_t Tag(uint32_t colour) const { return colour | generation_ << 24; }
 
   struct Free {
     void operator()(Entry* p) const;
   };
+  // Allocates a zeroed table of 2^bits entries; null without memory.
+  static std::unique_ptr<Entry[], Free> Allocate(int bits);
+
+  int bits_;
   std::unique_ptr<Entry[], Free> entries_;
   uint32_t generation_ = 1;
 };

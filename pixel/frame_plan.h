@@ -96,6 +96,8 @@ class FramePlan {
   // Whether the outputs are a function of the source colour that per-pixel
   // steps compute (no rand() value reaches them), which the memo may keep.
   bool memoizable() const { return !steps_.empty() && !randSteps_; }
+  // Whether the colour memo is worth using on a frame of `pixels` pixels.
+  bool MemoPays(int64_t pixels, const FrameOptions& options) const;
 
   // Writes the destination of a frame whose status is kRuns; randState is the
   // generator's state before the frame's first pixel. The bands of rows run

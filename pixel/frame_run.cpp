@@ -238,6 +238,13 @@ double FramePlan::MemoBreakEven() const {
   return std::min(0.95, 1.3 * 4.0 / (cost + 1.5));
 }
 
+bool FramePlan::MemoPays(int64_t pixels, const FrameOptions& options) const {
+  if (!memoizable()) return false;
+  return options.memo == MemoUse::kAlways ||
+         (options.memo == MemoUse::kAuto && pixels >= options.minPixelsForMemo &&
+          MemoBreakEven() < 0.9);
+}
+
 void FramePlan::Map(ConstPixelView src, PixelView dst, uint32_t randState,
                     const FrameOptions& options, WorkerPool& pool, ColourMemo* memo,
                     MemoStats* stats, FrameReport* report) const {
@@ -247,10 +254,7 @@ void FramePlan::Map(ConstPixelView src, PixelView dst, uint32_t randState,
                                     : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
   threads = static_cast<int>(std::min<int64_t>(
       {threads, src.height, std::max<int64_t>(1, pixels / std::max<int64_t>(1, options.minPixelsPerThread))}));
-  bool pays = options.memo == MemoUse::kAlways ||
-              (options.memo == MemoUse::kAuto && pixels >= options.minPixelsForMemo &&
-               MemoBreakEven() < 0.9);
-  if (!memo || !memo->usable() || !memoizable() || !pays) memo = nullptr;
+  if (!memo || !memo->usable() || !MemoPays(pixels, options)) memo = nullptr;
 
   int blockPixels = std::max(1, std::min(options.blockPixels, src.width));
   std::vector<Worker> workers(static_cast<size_t>(threads));
@@ -337,10 +341,11 @@ void FrameMapper::Map(const FilterSettings& settings, ConstPixelView src, PixelV
       break;
     }
     case FramePlan::Status::kRuns:
-      // The memo's table is had once, when a plan first could use it; without
-      // memory the frames are computed in full.
-      if (!memo_ && plan.memoizable() && options.memo != MemoUse::kNever)
-        memo_.reset(new (std::nothrow) ColourMemo());
+      // The memo's table is had when a plan first can use it on a frame of
+      // this size, sized for the frame; without memory the frames are
+      // computed in full.
+      if (!memo_ && plan.MemoPays(int64_t(pixels), options))
+        memo_.reset(new (std::nothrow) ColourMemo(ColourMemo::BitsFor(int64_t(pixels))));
       // After a frame in which the memo stopped early, the next few frames
       // do without it, and then it is tried again.
       if (memoRest_ > 0 && options.memo == MemoUse::kAuto) {
@@ -350,6 +355,12 @@ void FrameMapper::Map(const FilterSettings& settings, ConstPixelView src, PixelV
       }
       plan.Map(src, dst, start, options, pool_, memo_.get(), &stats_, report ? &found : nullptr);
       if (stats_.lookups > 0 && uint64_t(stats_.lookups) < pixels / 2) memoRest_ = kMemoRest;
+      // A frame whose colours the table cannot hold well (by what it stored,
+      // extrapolated to the whole frame when the memo stopped early) has
+      // the next frames find them in a larger one.
+      if (memo_ && stats_.lookups > 0)
+        memo_->GrowFor(int64_t(double(stats_.lookups - stats_.hits) * double(pixels) /
+                               double(stats_.lookups)));
       break;
   }
   RandSetState(RandAdvance(pixels * plan.randCalls()).Apply(start));

@@ -152,5 +152,52 @@ TEST(FrameMapper, TheMemoSwitchesItselfOffWhereItDoesNotPay) {
   EXPECT_LT(mapper.lastStats().lookups, int64_t(w) * h / 4);
 }
 
+// The memo costs only what a run uses: none on frames where it does not
+// pay or for programs it cannot serve, a table sized for the first frame
+// that needs it, grown between frames when a frame stored more colours than
+// it holds well, and the pixels stay the reference's throughout.
+TEST(FrameMapper, TheMemoIsSizedByUse) {
+  const char* costly = "rd=sin(rs+gs+bs);gd=gs;bd=bs;";
+  auto frame = [](int w, int h, uint32_t colours) {
+    std::vector<uint32_t> px(size_t(w) * h);
+    for (size_t i = 0; i < px.size(); ++i) px[i] = uint32_t((i * 2654435761u) % colours) * 97u;
+    return px;
+  };
+  FrameMapper mapper;
+  std::vector<uint32_t> small = frame(64, 64, 4096), out(small.size());
+  mapper.Map(Settings(costly), {small.data(), 64, 64, 64 * 4}, {out.data(), 64, 64, 64 * 4}, 0);
+  EXPECT_EQ(mapper.memoBytes(), 0u) << "a small frame is not looked up";
+  std::vector<uint32_t> few = frame(1024, 512, 4096), many = frame(1024, 512, 1 << 16);
+  std::vector<uint32_t> want(few.size()), got(few.size());
+  ConstPixelView s{few.data(), 1024, 512, 1024 * 4};
+  PixelView d{got.data(), 1024, 512, 1024 * 4};
+  mapper.Map(Settings("rd=rand();gd=gs;bd=bs;"), s, d, 0);
+  EXPECT_EQ(mapper.memoBytes(), 0u) << "rand() values are never memoized";
+  mapper.Map(Settings(costly), s, d, 0);
+  size_t first = mapper.memoBytes();
+  EXPECT_EQ(first, (size_t(1) << ColourMemo::BitsFor(1024 * 512)) * 8);
+  EXPECT_LT(first, (size_t(1) << ColourMemo::kMaxBits) * 8);
+  s.data = many.data();
+  mapper.Map(Settings(costly), s, d, 1);
+  EXPECT_GT(mapper.memoBytes(), first) << "65536 colours grew a table of 65536 entries";
+  mapper.Map(Settings(costly), s, d, 2);
+  MapFrameReference(Settings(costly), s, {want.data(), 1024, 512, 1024 * 4}, 2);
+  EXPECT_EQ(got, want);
+}
+
+TEST(ColourMemo, GrowsOnlyWhenAFrameStoredMoreThanHalfOfIt) {
+  ColourMemo memo(ColourMemo::kMinBits);
+  memo.Store(0x123456, 7);
+  memo.GrowFor(int64_t(memo.entries() / 2));
+  EXPECT_EQ(memo.bits(), ColourMemo::kMinBits);
+  uint32_t word = 0;
+  EXPECT_TRUE(memo.Find(0x123456, word));
+  memo.GrowFor(3 * int64_t(memo.entries()));
+  EXPECT_EQ(memo.bits(), ColourMemo::kMinBits + 3);
+  EXPECT_FALSE(memo.Find(0x123456, word)) << "a grown table starts empty";
+  memo.GrowFor(int64_t(1) << 40);
+  EXPECT_EQ(memo.bits(), ColourMemo::kMaxBits);
+}
+
 }  // namespace
 }  // namespace vexlor

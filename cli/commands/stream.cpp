@@ -1,0 +1,168 @@
+// vexlor stream: filters raw frames of 32-bit pixels (bytes B, G, R, X, top
+// line first) from standard input to standard output, one frame at a time,
+// so memory stays at four frames whatever the stream's length: while one
+// frame is filtered, the next one is read and the previous one written.
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <future>
+
+#include "cli/base/program.h"
+#include "cli/base/progress.h"
+#include "cli/commands/commands.h"
+#include "cli/commands/common.h"
+#include "cli/media/picture.h"
+#include "explain/warnings.h"
+
+namespace vexlor::cli {
+
+namespace {
+
+struct FrameSize {
+  int32_t width, height;
+};
+
+// Parses "WxH".
+FrameSize ParseSize(const std::string& text) {
+  size_t x = text.find_first_of("xX");
+  int64_t w = -1, h = -1;
+  auto whole = [](const std::string& s, int64_t& out) {
+    if (s.empty() || s.size() > 9 || s.find_first_not_of("0123456789") != std::string::npos)
+      return false;
+    out = std::stoll(s);
+    return true;
+  };
+  if (x == std::string::npos || !whole(text.substr(0, x), w) || !whole(text.substr(x + 1), h))
+    FailUsage("--size: '" + text + "' is not WIDTHxHEIGHT (for example 640x480)");
+  if (const char* problem = PictureSizeProblem(w, h)) FailUsage("--size " + text + ": " + problem);
+  return {static_cast<int32_t>(w), static_cast<int32_t>(h)};
+}
+
+// The stream's bytes B, G, R, X of each pixel as packed values, in place.
+void PixelsFromBytes(std::vector<uint32_t>& words) {
+  for (uint32_t& w : words) {
+    uint8_t b[4];
+    std::memcpy(b, &w, 4);
+    w = uint32_t{b[0]} | uint32_t{b[1]} << 8 | uint32_t{b[2]} << 16 | uint32_t{b[3]} << 24;
+  }
+}
+
+// Packed values back to the stream's byte order, in place.
+void PixelsToBytes(std::vector<uint32_t>& words) {
+  for (uint32_t& w : words) {
+    uint8_t b[4] = {static_cast<uint8_t>(w), static_cast<uint8_t>(w >> 8),
+                    static_cast<uint8_t>(w >> 16), static_cast<uint8_t>(w >> 24)};
+    std::memcpy(&w, b, 4);
+  }
+}
+
+// What a read or a write on another thread did: the bytes it moved and the
+// error it met (0 for none).
+struct Transfer {
+  size_t bytes;
+  int error;
+};
+
+// Reads up to one frame from standard input into `words`.
+Transfer ReadFrame(std::vector<uint32_t>& words, size_t frameBytes) {
+  size_t got = std::fread(words.data(), 1, frameBytes, stdin);
+  return {got, std::ferror(stdin) ? (errno ? errno : EIO) : 0};
+}
+
+// Writes one frame to standard output and flushes it.
+Transfer WriteFrame(const std::vector<uint32_t>& words, size_t frameBytes) {
+  size_t put = std::fwrite(words.data(), 1, frameBytes, stdout);
+  if (put != frameBytes || std::fflush(stdout) != 0) return {put, errno ? errno : EIO};
+  return {put, 0};
+}
+
+// Fails with a transfer's error as the system describes it.
+[[noreturn]] void FailTransfer(const Transfer& t, const char* what) {
+  errno = t.error;
+  FailErrno(what);
+}
+
+// Refuses a terminal where raw frames are read or written.
+void CheckNotTerminal(int fd, const char* what) {
+  if (::isatty(fd) == 1)
+    FailUsage(std::string(what) + " is a terminal; stream reads and writes raw frames (see "
+                                  "'vexlor stream --help')");
+}
+
+}  // namespace
+
+int RunStream(Args& args) {
+  if (const std::string* file = args.Value("-f"); file && *file == "-")
+    FailUsage("-f -: stream reads its frames from standard input, not the program");
+  std::string program = TakeProgram(args);
+  ExpectPositional(args, 0, "one PROGRAM");
+  const std::string* sizeText = args.Value("--size", "-s");
+  if (!sizeText) FailUsage("stream needs --size WIDTHxHEIGHT (or -s WIDTHxHEIGHT)");
+  FrameSize size = ParseSize(*sizeText);
+  int32_t start = Int32Option(args, "--start-frame", 0);
+  int64_t limit = CountOption(args, "--frames", INT64_MAX, INT64_MAX);
+  Filter filter(program, args.Has("--clamp"), RunOptionsFrom(args));
+  std::optional<uint32_t> seed = RandSeedOption(args);
+  RequireRuns(program, filter);
+  PrintWarnings(args, ProgramWarnings(program));
+  if (seed) filter.StartRand(*seed, 0);
+  CheckNotTerminal(STDIN_FILENO, "standard input");
+  CheckNotTerminal(STDOUT_FILENO, "standard output");
+  // A reader that goes away is reported as a write error, not a signal.
+  std::signal(SIGPIPE, SIG_IGN);
+
+  size_t pixels = size_t(size.width) * size_t(size.height);
+  size_t frameBytes = pixels * 4;
+  // Frame k is read into in[k % 2] and filtered into out[k % 2]: the read of
+  // frame k + 1 and the write of frame k - 1 run meanwhile on threads of
+  // their own. Errors are reported here, in the stream's order: a frame is
+  // written before a later read's failure is.
+  std::vector<uint32_t> in[2] = {std::vector<uint32_t>(pixels), std::vector<uint32_t>(pixels)};
+  std::vector<uint32_t> out[2] = {std::vector<uint32_t>(pixels), std::vector<uint32_t>(pixels)};
+  Progress progress = Progress::ForArgs(args);
+  std::future<Transfer> reading, writing;
+  auto finishWrite = [&] {
+    if (!writing.valid()) return;
+    Transfer w = writing.get();
+    if (w.error) FailTransfer(w, "standard output: cannot write");
+    progress.FrameDone();
+  };
+  if (limit > 0) reading = std::async(std::launch::async, ReadFrame, std::ref(in[0]), frameBytes);
+  for (int64_t done = 0; done < limit; ++done) {
+    std::vector<uint32_t>& src = in[done % 2];
+    std::vector<uint32_t>& dst = out[done % 2];
+    Transfer r = reading.get();
+    if (r.bytes == 0 && !r.error) break;
+    if (r.error) {
+      finishWrite();
+      FailTransfer(r, "standard input: cannot read");
+    }
+    if (r.bytes < frameBytes) {
+      finishWrite();
+      FailData("standard input ends inside frame " + std::to_string(done + 1) + " (" +
+               std::to_string(r.bytes) + " of its " + std::to_string(frameBytes) + " bytes) after " +
+               std::to_string(done) + " complete frames");
+    }
+    if (start + done > INT32_MAX) {
+      finishWrite();
+      FailData("frame number passes 2147483647 after " + std::to_string(done) + " frames");
+    }
+    if (done + 1 < limit)
+      reading = std::async(std::launch::async, ReadFrame, std::ref(in[(done + 1) % 2]), frameBytes);
+    PixelsFromBytes(src);
+    filter.Map({src.data(), size.width, size.height, size.width * 4},
+               {dst.data(), size.width, size.height, size.width * 4},
+               static_cast<int32_t>(start + done));
+    PixelsToBytes(dst);
+    finishWrite();
+    writing = std::async(std::launch::async, WriteFrame, std::cref(dst), frameBytes);
+  }
+  finishWrite();
+  progress.Finish();
+  PrintCarryWarning(args, filter.tally());
+  return 0;
+}
+
+}  // namespace vexlor::cli

@@ -1,0 +1,78 @@
+// Pictures: pixels held top line first, and their PNG, PPM and JPEG files.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "cli/base/failure.h"
+#include "pixel/pixel.h"
+
+namespace vexlor::cli {
+
+// Pixels of a picture, top line first, as packed 0x00RRGGBB values.
+struct Picture {
+  int32_t width = 0;
+  int32_t height = 0;
+  std::vector<uint32_t> pixels;
+
+  // The pixels as a view, top line first (rows of width * 4 bytes).
+  ConstPixelView View() const { return {pixels.data(), width, height, width * 4}; }
+  PixelView View() { return {pixels.data(), width, height, width * 4}; }
+};
+
+// Pictures and frames hold at most this many pixels: 1 GiB per buffer.
+inline constexpr int64_t kMaxPixels = int64_t{1} << 28;
+
+enum class PictureFormat { Png, Ppm, Jpeg };
+
+// Format named by a file name's extension (.png, .ppm, .jpg or .jpeg, any
+// case); a usage failure for any other.
+PictureFormat FormatForName(const std::string& path);
+// Whether a file name's extension is one of a picture format.
+bool IsPictureName(const std::string& path);
+// Format named by --format's value (png, ppm, jpg or jpeg); a usage failure
+// for any other.
+PictureFormat FormatNamed(const std::string& name);
+// Whether bytes start like a picture file the tool reads (PNG, PPM, JPEG).
+bool IsPictureBytes(std::span<const uint8_t> bytes);
+// Whether a file starts like a picture file the tool reads; a data failure
+// when it cannot be read or is a directory.
+bool StartsLikePicture(const std::string& path);
+
+// Decoders take a file's bytes; `name` appears in their failure messages.
+Picture DecodePicture(std::span<const uint8_t> bytes, const std::string& name);
+Picture DecodePng(std::span<const uint8_t> bytes, const std::string& name);
+Picture DecodePpm(std::span<const uint8_t> bytes, const std::string& name);
+// PNG compression levels: 0 stores the rows uncompressed, 1 is the fastest
+// compression (run-length deflate of rows filtered by their left or upper
+// neighbour: on photographs about as small as level 6, ten times faster),
+// 2 to 9 are zlib's levels on rows filtered as libpng chooses, slower and
+// smaller as they rise.
+inline constexpr int kPngStoredLevel = 0;
+inline constexpr int kPngFastestLevel = 1;
+inline constexpr int kPngMaxLevel = 9;
+inline constexpr int kPngDefaultLevel = kPngFastestLevel;
+
+Picture DecodeJpeg(std::span<const uint8_t> bytes, const std::string& name);
+// Encoders write 8-bit RGB; the pixels' top byte is dropped.
+std::vector<uint8_t> EncodePng(const Picture& picture, int level = kPngDefaultLevel);
+std::vector<uint8_t> EncodePpm(const Picture& picture);
+std::vector<uint8_t> EncodeJpeg(const Picture& picture);
+std::vector<uint8_t> EncodePicture(const Picture& picture, PictureFormat format,
+                                   int pngLevel = kPngDefaultLevel);
+
+// Reads a picture file, or standard input for "-".
+Picture ReadPicture(const std::string& path);
+// Writes a picture in the format of its extension, or to standard output in
+// `format` for "-"; pngLevel applies when the picture is written as PNG.
+void WritePicture(const std::string& path, const Picture& picture,
+                  int pngLevel = kPngDefaultLevel);
+void WritePicture(const std::string& path, const Picture& picture, PictureFormat format,
+                  int pngLevel = kPngDefaultLevel);
+
+// Why width x height is not a size the tool handles, or nullptr when it is.
+const char* PictureSizeProblem(int64_t width, int64_t height);
+
+}  // namespace vexlor::cli

@@ -1,0 +1,50 @@
+// The video room's services, which cli/video/room.cpp hands to the tool
+// through the VideoRoom interface (cli/media/video.h).
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "cli/media/video.h"
+
+namespace vexlor::cli {
+
+class VideoReader;
+
+// Whether a file is a video (by content: a media file with a video stream
+// that is not a single still picture such as PNG or JPEG).
+bool IsVideoFile(const std::string& path);
+// Opens a file as a video, failing with its one-line reason when it is not
+// one the tool reads (not a media file, no video stream, unknown codec).
+void ProbeVideo(const std::string& path);
+// Whether a file name's extension names a container that holds video.
+bool IsVideoName(const std::string& path);
+// Filters a video into OUTPUT as the job says; the job's filter tallies the
+// frames.
+void ApplyVideo(const VideoJob& job);
+
+// Random access to a video's frames for the editor: decodes only what is
+// asked for (a seek to the nearest key frame before, then decoding forward;
+// the next frame after the last one asked for is decoded without seeking).
+// Failure on bad input.
+class VideoFrames : public FrameSource {
+ public:
+  explicit VideoFrames(const std::string& path);
+  ~VideoFrames();
+  // The number of frames, counted from the packets when the file is opened.
+  int64_t count() const override;
+  int32_t width() const override;
+  int32_t height() const override;
+  bool video() const override { return true; }
+  // Frame `index` from 0, top line first, 0x00RRGGBB: the pixels apply
+  // filters.
+  Picture Frame(int64_t index) override;
+
+ private:
+  std::unique_ptr<VideoReader> reader_;
+  std::vector<int64_t> times_;  // each frame's time stamp, in presentation order
+  int64_t next_ = -1;           // the index the reader would decode next, -1 unknown
+};
+
+}  // namespace vexlor::cli

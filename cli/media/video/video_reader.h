@@ -1,0 +1,67 @@
+// Reading a video file: its video stream decoded frame by frame in
+// presentation order, with the packets of its other streams in between.
+#pragma once
+
+#include <string>
+
+#include "cli/video/video_av.h"
+
+namespace vexlor::cli {
+
+// What VideoReader::Next found.
+struct VideoEvent {
+  enum Kind { kFrame, kPacket, kEnd } kind = kEnd;
+  av::Frame frame;    // kFrame: as decoded
+  int64_t index = 0;  // kFrame: the frame's index in the stream, from 0
+  av::Packet packet;  // kPacket: a packet of an audio or subtitle stream
+};
+
+class VideoReader {
+ public:
+  // Opens a file and its video stream's decoder (on its own threads). Fails
+  // with one line when the file is not a media file, has no video stream or
+  // one of a codec the libraries cannot decode.
+  VideoReader(const std::string& path, bool ignoreDamage);
+
+  AVFormatContext* format() const { return format_.get(); }
+  AVStream* stream() const { return stream_; }
+  int32_t width() const { return width_; }
+  int32_t height() const { return height_; }
+  // The number of frames: the container's count, else estimated from the
+  // duration and frame rate (`estimated` says which); 0 when neither is known.
+  int64_t FrameCount(bool& estimated) const;
+
+  // The next frame, or packet of another stream when `packets` (audio and
+  // subtitles only), or the end. A damaged or truncated file, or a frame of
+  // another size than the first, is a failure naming the frame; with
+  // ignoreDamage a damaged frame is skipped instead.
+  VideoEvent Next(bool packets);
+  // A decoded frame as the filter sees it (the bytes of ffmpeg's bgr0).
+  Picture ToPicture(AVFrame* frame);
+  // A frame's time stamp in the stream's time base (AV_NOPTS_VALUE if none).
+  static int64_t TimeOf(const AVFrame& frame) { return frame.best_effort_timestamp; }
+  // Goes to the key frame at or before `time` (stream time base); the next
+  // frames are decoded from there and their indices are unknown (-1).
+  void Seek(int64_t time);
+
+ private:
+  [[noreturn]] void Damaged(const std::string& what, int64_t frame, int code);
+  // Whether the frames stop before the count or duration the file states.
+  bool EndsEarly() const;
+  std::string path_;
+  bool ignoreDamage_;
+  av::Input format_;
+  AVStream* stream_ = nullptr;
+  av::Codec decoder_;
+  av::Packet packet_;
+  std::unique_ptr<av::Converter> converter_;
+  int32_t width_ = 0, height_ = 0;
+  int64_t frames_ = 0;   // frames decoded
+  int64_t packets_ = 0;  // video packets read
+  int64_t lastTime_ = INT64_MIN;  // the latest frame time stamp seen
+  bool sized_ = false;   // width_ and height_ come from a decoded frame
+  bool draining_ = false;
+  bool known_ = true;  // frames_ is the index of the next frame
+};
+
+}  // namespace vexlor::cli

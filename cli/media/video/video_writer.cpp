@@ -1,0 +1,326 @@
+// Encoding and muxing through libavcodec and libavformat.
+#include "cli/video/video_writer.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+
+namespace vexlor::cli {
+
+namespace {
+
+// The video encoder each container gets by default; any other extension
+// gets its container's own default video encoder.
+struct ContainerRow {
+  const char* extension;
+  const char* encoder;
+};
+constexpr ContainerRow kContainers[] = {
+    {"mp4", "libx264"}, {"mov", "libx264"},    {"m4v", "libx264"}, {"mkv", "libx264"},
+    {"webm", "libvpx-vp9"}, {"avi", "mpeg4"}, {"y4m", "wrapped_avframe"}, {"nut", "ffv1"},
+};
+
+// An encoder's pixel format and options unless --codec-option says
+// otherwise: high quality, and formats that players accept.
+struct EncoderRow {
+  const char* encoder;
+  const char* pixelFormat;  // nullptr: the encoder's nearest to bgr0
+  const char* options;      // KEY=VALUE:KEY=VALUE
+};
+constexpr EncoderRow kEncoders[] = {
+    {"libx264", "yuv420p", "crf=18:preset=medium"},
+    {"libx265", "yuv420p", "crf=20:preset=medium"},
+    {"libvpx-vp9", "yuv420p", "crf=20:b=0:row-mt=1"},
+    // ffmpeg's -q:v 2: the finest quantiser that stays efficient.
+    {"mpeg4", "yuv420p", "flags=+qscale:global_quality=236"},
+    {"wrapped_avframe", "yuv444p", ""},
+};
+
+// swscale's names of the colour matrices it converts RGB to YUV with.
+struct MatrixRow {
+  AVColorSpace space;
+  const char* name;
+};
+constexpr MatrixRow kMatrices[] = {
+    {AVCOL_SPC_BT709, "bt709"},         {AVCOL_SPC_FCC, "fcc"},
+    {AVCOL_SPC_BT470BG, "bt470"},       {AVCOL_SPC_SMPTE170M, "smpte170m"},
+    {AVCOL_SPC_SMPTE240M, "smpte240m"}, {AVCOL_SPC_BT2020_NCL, "bt2020"},
+};
+
+std::string Extension(const std::string& path) {
+  size_t dot = path.rfind('.'), slash = path.rfind('/');
+  if (dot == std::string::npos || (slash != std::string::npos && slash > dot)) return "";
+  std::string ext = path.substr(dot + 1);
+  std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return std::tolower(c); });
+  return ext;
+}
+
+// The muxer for an output name, or null.
+const AVOutputFormat* MuxerFor(const std::string& path) {
+  const AVOutputFormat* muxer = av_guess_format(nullptr, ("x." + Extension(path)).c_str(), nullptr);
+  return muxer && muxer->video_codec != AV_CODEC_ID_NONE ? muxer : nullptr;
+}
+
+const AVCodec* ChooseEncoder(const std::string& output, const std::string& name,
+                             const AVOutputFormat& muxer) {
+  if (!name.empty()) {
+    const AVCodec* codec = avcodec_find_encoder_by_name(name.c_str());
+    if (!codec || codec->type != AVMEDIA_TYPE_VIDEO)
+      FailUsage("--codec " + name + ": no such video encoder (ffmpeg -encoders lists them)");
+    return codec;
+  }
+  for (const ContainerRow& row : kContainers)
+    if (Extension(output) == row.extension)
+      if (const AVCodec* codec = avcodec_find_encoder_by_name(row.encoder)) return codec;
+  const AVCodec* codec = avcodec_find_encoder(muxer.video_codec);
+  if (!codec) FailData(output + ": no encoder for its container's video codec");
+  return codec;
+}
+
+const EncoderRow* EncoderDefaults(const AVCodec& codec) {
+  for (const EncoderRow& row : kEncoders)
+    if (std::string_view(codec.name) == row.encoder) return &row;
+  return nullptr;
+}
+
+// The encoder's pixel format: --codec-option pix_fmt, else its row's, else
+// the one of its formats nearest to bgr0, as ffmpeg's tool picks it.
+AVPixelFormat ChoosePixelFormat(const AVCodec& codec, const std::string* given) {
+  const EncoderRow* row = EncoderDefaults(codec);
+  const char* name = given ? given->c_str() : row && row->pixelFormat ? row->pixelFormat : nullptr;
+  if (name) {
+    AVPixelFormat format = av_get_pix_fmt(name);
+    if (format == AV_PIX_FMT_NONE) FailUsage("--codec-option pix_fmt=" + *given + ": no such pixel format");
+    return format;
+  }
+  if (!codec.pix_fmts) return AV_PIX_FMT_BGR0;
+  return avcodec_find_best_pix_fmt_of_list(codec.pix_fmts, AV_PIX_FMT_BGR0, 0, nullptr);
+}
+
+// The filter that converts bgr0 to a YUV format with the colour matrix and
+// range the output is tagged with, or "" for swscale's defaults.
+std::string ColourFilter(const AVCodecParameters& in, AVPixelFormat target) {
+  const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(target);
+  if (!desc || (desc->flags & AV_PIX_FMT_FLAG_RGB) || desc->nb_components < 3) return "";
+  std::string options;
+  for (const MatrixRow& row : kMatrices)
+    if (in.color_space == row.space) options = std::string("out_color_matrix=") + row.name;
+  if (in.color_range == AVCOL_RANGE_JPEG)
+    options += std::string(options.empty() ? "" : ":") + "out_range=pc";
+  return options.empty() ? "" : "scale=" + options;
+}
+
+AVRational FrameRate(const AVStream& s) {
+  if (s.avg_frame_rate.num > 0 && s.avg_frame_rate.den > 0) return s.avg_frame_rate;
+  if (s.r_frame_rate.num > 0 && s.r_frame_rate.den > 0) return s.r_frame_rate;
+  return {25, 1};
+}
+
+}  // namespace
+
+namespace {
+
+bool IsPixelFormatKey(const std::string& key) { return key == "pix_fmt" || key == "pixel_format"; }
+
+// The value of --codec-option pix_fmt=..., or nullptr.
+const std::string* PixelFormatOption(const VideoJob& job) {
+  const std::string* found = nullptr;
+  for (const auto& [key, value] : job.options)
+    if (IsPixelFormatKey(key)) found = &value;
+  return found;
+}
+
+}  // namespace
+
+bool IsVideoName(const std::string& path) { return !IsPictureName(path) && MuxerFor(path); }
+
+VideoWriter::VideoWriter(const VideoJob& job, const VideoReader& reader, int64_t shift)
+    : output_(job.output), reader_(reader), shift_(shift) {
+  const AVOutputFormat* muxer = MuxerFor(job.output);
+  if (!muxer) FailData(job.output + ": no video container is written with that extension");
+  AVFormatContext* raw = nullptr;
+  if (avformat_alloc_output_context2(&raw, muxer, nullptr, nullptr) < 0) throw std::bad_alloc();
+  format_.reset(raw);
+  // Streams this muxer marks experimental (FLAC or Opus in MP4) are copied
+  // too: players read them.
+  format_->strict_std_compliance = FF_COMPLIANCE_EXPERIMENTAL;
+  const AVStream& in = *reader.stream();
+
+  // Encoder options: the encoder's defaults, then the user's.
+  const AVCodec* codec = ChooseEncoder(job.output, job.codec, *muxer);
+  AVPixelFormat target = ChoosePixelFormat(*codec, PixelFormatOption(job));
+  AVDictionary* options = nullptr;
+  if (const EncoderRow* row = EncoderDefaults(*codec))
+    av_dict_parse_string(&options, row->options, "=", ":", 0);
+  for (const auto& [key, value] : job.options)
+    if (!IsPixelFormatKey(key)) av_dict_set(&options, key.c_str(), value.c_str(), 0);
+  std::unique_ptr<AVDictionary, av::FreeDictionary> optionsLeft;
+
+  encoder_.reset(avcodec_alloc_context3(codec));
+  if (!encoder_) throw std::bad_alloc();
+  AVCodecContext& enc = *encoder_;
+  enc.width = reader.width();
+  enc.height = reader.height();
+  enc.pix_fmt = target;
+  enc.sample_aspect_ratio = in.sample_aspect_ratio.num > 0 ? in.sample_aspect_ratio
+                                                            : in.codecpar->sample_aspect_ratio;
+  enc.framerate = FrameRate(in);
+  // AVI and YUV4MPEG count frames rather than keep times; MPEG-4 part 2
+  // takes time bases of at most 65535 ticks a second.
+  std::string_view muxerName = muxer->name;
+  constantRate_ = (muxer->flags & AVFMT_NOTIMESTAMPS) || muxerName == "avi" ||
+                  muxerName == "yuv4mpegpipe" ||
+                  (codec->id == AV_CODEC_ID_MPEG4 && in.time_base.den > 65535);
+  enc.time_base = constantRate_ ? av_inv_q(enc.framerate) : in.time_base;
+  std::string colour = ColourFilter(*in.codecpar, target);
+  enc.color_primaries = in.codecpar->color_primaries;
+  enc.color_trc = in.codecpar->color_trc;
+  if (!colour.empty() || in.codecpar->color_space == AVCOL_SPC_RGB) {
+    enc.colorspace = in.codecpar->color_space;
+    enc.color_range = in.codecpar->color_range;
+  }
+  enc.chroma_sample_location = in.codecpar->chroma_location;
+  enc.thread_count = 0;
+  if (muxer->flags & AVFMT_GLOBALHEADER) enc.flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+  int status = avcodec_open2(&enc, codec, &options);
+  optionsLeft.reset(options);
+  if (status >= 0 && av_dict_count(options) > 0)
+    FailUsage("--codec-option " + std::string(av_dict_get(options, "", nullptr, AV_DICT_IGNORE_SUFFIX)->key) +
+              ": " + codec->name + " has no such option");
+  if (status < 0)
+    FailData(std::string("cannot start the ") + codec->name + " encoder for " + job.output + " (" +
+             av::ErrorText(status) + "; see --codec and --codec-option)");
+
+  stream_ = avformat_new_stream(format_.get(), nullptr);
+  if (!stream_) throw std::bad_alloc();
+  avcodec_parameters_from_context(stream_->codecpar, &enc);
+  stream_->time_base = enc.time_base;
+  stream_->avg_frame_rate = enc.framerate;
+  stream_->sample_aspect_ratio = enc.sample_aspect_ratio;
+  stream_->disposition = in.disposition;
+  av_dict_copy(&stream_->metadata, in.metadata, 0);
+  av_dict_set(&stream_->metadata, "encoder", nullptr, 0);
+  // Side data such as the display matrix: players turn the output as the
+  // input.
+  for (int i = 0; i < in.nb_side_data; ++i) {
+    uint8_t* data = av_stream_new_side_data(stream_, in.side_data[i].type, in.side_data[i].size);
+    if (!data) throw std::bad_alloc();
+    std::memcpy(data, in.side_data[i].data, in.side_data[i].size);
+  }
+
+  // Streams copied as they are, each checked against the container first.
+  AVFormatContext* input = reader.format();
+  mapping_.assign(input->nb_streams, -1);
+  for (unsigned i = 0; i < input->nb_streams && job.audio; ++i) {
+    const AVStream& s = *input->streams[i];
+    AVMediaType type = s.codecpar->codec_type;
+    if (type != AVMEDIA_TYPE_AUDIO && type != AVMEDIA_TYPE_SUBTITLE) continue;
+    // A muxer that cannot say holds a stream of a kind it has a default
+    // codec for.
+    int holds = avformat_query_codec(muxer, s.codecpar->codec_id, FF_COMPLIANCE_NORMAL);
+    AVCodecID usual = type == AVMEDIA_TYPE_AUDIO ? muxer->audio_codec : muxer->subtitle_codec;
+    if (holds == 0 || (holds < 0 && usual == AV_CODEC_ID_NONE))
+      FailData(job.input + ": its stream " + std::to_string(i) + " (" +
+               av_get_media_type_string(type) + ", " + avcodec_get_name(s.codecpar->codec_id) +
+               ") cannot go into a ." + Extension(job.output) +
+               " file; choose another OUTPUT extension (.mkv holds most) or --no-audio");
+    AVStream* copy = avformat_new_stream(format_.get(), nullptr);
+    if (!copy) throw std::bad_alloc();
+    avcodec_parameters_copy(copy->codecpar, s.codecpar);
+    copy->codecpar->codec_tag = 0;
+    copy->time_base = s.time_base;
+    copy->disposition = s.disposition;
+    av_dict_copy(&copy->metadata, s.metadata, 0);
+    mapping_[i] = copy->index;
+  }
+  av_dict_copy(&format_->metadata, input->metadata, 0);
+  av_dict_set(&format_->metadata, "encoder", nullptr, 0);
+
+  file_ = std::make_unique<TemporaryFile>(job.output);
+  file_->CloseDescriptor();
+  // The muxer reopens its file by name to move the index to the front.
+  std::string url = "file:" + file_->path();
+  av_freep(&format_->url);
+  format_->url = av_strdup(url.c_str());
+  if ((status = avio_open(&format_->pb, url.c_str(), AVIO_FLAG_WRITE)) < 0)
+    FailData(job.output + ": cannot write: " + av::ErrorText(status));
+  AVDictionary* muxOptions = nullptr;
+  std::string ext = Extension(job.output);
+  if (ext == "mp4" || ext == "mov" || ext == "m4v")
+    av_dict_set(&muxOptions, "movflags", "+faststart", 0);
+  status = avformat_write_header(format_.get(), &muxOptions);
+  av_dict_free(&muxOptions);
+  if (status < 0)
+    FailData(job.output + ": cannot start the file (" + av::ErrorText(status) +
+             "); a stream may not fit its container: try another extension or --no-audio");
+  headerWritten_ = true;
+
+  AVFrame like{};
+  like.width = enc.width;
+  like.height = enc.height;
+  like.format = AV_PIX_FMT_BGR0;
+  converter_ = std::make_unique<av::Converter>(like, in.time_base, enc.sample_aspect_ratio, target,
+                                               colour);
+}
+
+VideoWriter::~VideoWriter() = default;
+
+void VideoWriter::Write(const Picture& picture, int64_t time) {
+  av::Frame frame = av::Bgr0FromPicture(picture);
+  frame->pts = time;
+  av::Frame converted = converter_->Convert(frame.get());
+  const AVStream& in = *reader_.stream();
+  int64_t pts = constantRate_ || time == AV_NOPTS_VALUE
+                    ? written_
+                    : av_rescale_q(time - shift_, in.time_base, encoder_->time_base);
+  if (time == AV_NOPTS_VALUE && !constantRate_)
+    pts = av_rescale_q(written_, av_inv_q(encoder_->framerate), encoder_->time_base);
+  // Encoders refuse time stamps that do not increase.
+  if (pts <= lastPts_) pts = lastPts_ + 1;
+  lastPts_ = pts;
+  converted->pts = pts;
+  converted->pict_type = AV_PICTURE_TYPE_NONE;
+  ++written_;
+  Encode(converted.get());
+}
+
+void VideoWriter::Encode(AVFrame* frame) {
+  int status = avcodec_send_frame(encoder_.get(), frame);
+  if (status < 0) FailData(output_ + ": the encoder failed (" + av::ErrorText(status) + ")");
+  av::Packet packet = av::NewPacket();
+  while ((status = avcodec_receive_packet(encoder_.get(), packet.get())) == 0) {
+    packet->stream_index = stream_->index;
+    av_packet_rescale_ts(packet.get(), encoder_->time_base, stream_->time_base);
+    Mux(packet.get());
+  }
+  if (status != AVERROR(EAGAIN) && status != AVERROR_EOF)
+    FailData(output_ + ": the encoder failed (" + av::ErrorText(status) + ")");
+}
+
+void VideoWriter::Copy(AVPacket* packet) {
+  int out = mapping_[size_t(packet->stream_index)];
+  if (out < 0) return;
+  AVRational from = reader_.format()->streams[packet->stream_index]->time_base;
+  int64_t shift = av_rescale_q(shift_, reader_.stream()->time_base, from);
+  if (packet->pts != AV_NOPTS_VALUE) packet->pts -= shift;
+  if (packet->dts != AV_NOPTS_VALUE) packet->dts -= shift;
+  av_packet_rescale_ts(packet, from, format_->streams[out]->time_base);
+  packet->stream_index = out;
+  packet->pos = -1;
+  Mux(packet);
+}
+
+void VideoWriter::Mux(AVPacket* packet) {
+  int status = av_interleaved_write_frame(format_.get(), packet);
+  if (status < 0) FailData(output_ + ": cannot write (" + av::ErrorText(status) + ")");
+}
+
+void VideoWriter::Finish() {
+  Encode(nullptr);
+  int status = av_write_trailer(format_.get());
+  if (status >= 0) status = avio_closep(&format_->pb);
+  if (status < 0) FailData(output_ + ": cannot write (" + av::ErrorText(status) + ")");
+  file_->Commit();
+}
+
+}  // namespace vexlor::cli

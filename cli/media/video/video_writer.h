@@ -1,0 +1,54 @@
+// Writing a video file: the filtered frames encoded, the copied streams'
+// packets as they were, into a temporary file renamed into place at the end.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "cli/base/signals.h"
+#include "cli/video/room.h"
+#include "cli/video/video_av.h"
+#include "cli/video/video_reader.h"
+
+namespace vexlor::cli {
+
+class VideoWriter {
+ public:
+  // Sets up OUTPUT for job: its container by extension, the encoder (the
+  // container's usual one, or --codec) with the input's size, aspect ratio,
+  // colour tags and frame rate, the video stream's side data (rotation) and
+  // a copy of each audio and subtitle stream; fails before any frame is
+  // read when a stream or option does not fit. Time stamps out are the
+  // input's less `shift` (in the video stream's time base).
+  VideoWriter(const VideoJob& job, const VideoReader& reader, int64_t shift);
+  ~VideoWriter();
+  // Encodes a filtered frame shown at `time` (the input video stream's time
+  // base, AV_NOPTS_VALUE when unknown).
+  void Write(const Picture& picture, int64_t time);
+  // Time stamps from here on are less `shift` (the video stream's time base).
+  void SetShift(int64_t shift) { shift_ = shift == AV_NOPTS_VALUE ? 0 : shift; }
+  // Writes a packet of an input stream if that stream is copied.
+  void Copy(AVPacket* packet);
+  // Flushes the encoder, ends the file and renames it onto OUTPUT.
+  void Finish();
+
+ private:
+  void Encode(AVFrame* frame);
+  void Mux(AVPacket* packet);
+  std::string output_;
+  const VideoReader& reader_;
+  int64_t shift_;
+  std::unique_ptr<TemporaryFile> file_;
+  av::Output format_;
+  av::Codec encoder_;
+  AVStream* stream_ = nullptr;
+  std::unique_ptr<av::Converter> converter_;
+  std::vector<int> mapping_;  // input stream -> output stream, -1 for none
+  bool constantRate_ = false;  // the container counts frames, not times
+  int64_t written_ = 0;        // frames sent to the encoder
+  int64_t lastPts_ = INT64_MIN;
+  bool headerWritten_ = false;
+};
+
+}  // namespace vexlor::cli
