@@ -7,6 +7,7 @@
 #include "explain/hints.h"
 #include "engine/chars.h"
 #include "engine/engine.h"
+#include "pixel/pixel.h"
 
 namespace vexlor {
 
@@ -283,9 +284,14 @@ ProgramReport CheckProgram(std::string_view text) {
   text = text.substr(0, text.find('\0'));
   ProgramReport report;
   bool statementsRun = CheckStatements(text, report);
-  // The verdict is the runner's own, on the dialog's test pixel.
+  // The verdict is the runner's own, on the dialog's test pixel; rand()'s
+  // generator is left where it stood, so that pixels filtered afterwards
+  // get the values they would have got anyway.
   float rd, gd, bd;
-  report.runs = RunStatements(text, 0.5f, 0.5f, 0.5f, 100, rd, gd, bd);
+  {
+    RandKeeper keep;
+    report.runs = RunStatements(text, 0.5f, 0.5f, 0.5f, 100, rd, gd, bd);
+  }
   // A program typed one statement per line: every statement after the first
   // is cut off by its line break.
   size_t broken = 0;
@@ -345,6 +351,11 @@ std::string FormatReport(const ProgramReport& report, bool listing) {
            (report.unassigned.size() > 1 ? " stay" : " stays") + " 0 at every pixel\n";
   else out += "the program runs\n";
   return out;
+}
+
+std::string DialogTestMessage(std::string_view program) {
+  RandKeeper keep;
+  return TestMessage(program);
 }
 
 }  // namespace vexlor

@@ -46,7 +46,11 @@ struct ProgramReport {
 
 // Diagnoses a program by splitting, registering and compiling it the way the
 // statement runner does; whether it runs is the runner's own verdict.
+// rand()'s generator is left where it stood.
 ProgramReport CheckProgram(std::string_view text);
+// The configuration dialog's test message for a program, with rand()'s
+// generator left where it stood.
+std::string DialogTestMessage(std::string_view program);
 // The report as check prints it; `listing` adds each statement's program.
 std::string FormatReport(const ProgramReport& report, bool listing);
 

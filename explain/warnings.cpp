@@ -5,7 +5,6 @@
 #include <cstdio>
 
 #include "explain/check.h"
-#include "engine/engine.h"
 
 namespace vexlor {
 
@@ -30,12 +29,7 @@ std::string StatementList(const std::vector<int>& numbers) {
 }  // namespace
 
 std::vector<std::string> ProgramWarnings(std::string_view program) {
-  // Checking runs the program once; the generator behind rand() is left as
-  // it was, so that the filtered pixels stay the same.
-  ProgramReport report = [&] {
-    RandKeeper keep;
-    return CheckProgram(program);
-  }();
+  ProgramReport report = CheckProgram(program);
   std::vector<Group> groups;
   for (const StatementReport& r : report.statements) {
     if (!r.ran) break;

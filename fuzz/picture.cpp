@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <span>
 
-#include "cli/picture.h"
+#include "cli/media/picture.h"
 #include "fuzz.h"
 
 using namespace vexlor;

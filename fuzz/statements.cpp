@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "cli/check.h"
+#include "explain/check.h"
 #include "engine/engine.h"
 #include "fuzz.h"
 #include "pixel/pixel.h"

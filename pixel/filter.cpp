@@ -42,8 +42,8 @@ Filter::Filter(std::string_view text, bool clamp, FilterRun run) : run_(run) {
 
 Filter::~Filter() = default;
 
-void Filter::StartRand(uint32_t seed, uint64_t pixelsBefore) const {
-  RandSetState(RandAdvance(pixelsBefore * randCalls_).Apply(seed));
+void Filter::StartRand(std::optional<uint32_t> seed, uint64_t pixelsBefore) const {
+  RandSetState(RandAdvance(pixelsBefore * randCalls_).Apply(seed.value_or(kRandFirstState)));
 }
 
 FrameReport Filter::Map(ConstPixelView src, PixelView dst, int32_t frame) {
@@ -51,12 +51,15 @@ FrameReport Filter::Map(ConstPixelView src, PixelView dst, int32_t frame) {
   FrameReport* counted = run_.countCarries ? &report : nullptr;
   if (run_.reference) {
     MapFrameReference(settings_, Flipped(src), Flipped(dst), frame, counted);
-    return report;
+  } else {
+    if (!run_.mapper && !ownMapper_) ownMapper_ = std::make_unique<FrameMapper>();
+    FrameOptions options;
+    options.threads = run_.threads;
+    (run_.mapper ? run_.mapper : ownMapper_.get())->Map(settings_, Flipped(src), Flipped(dst), frame, options, counted);
   }
-  if (!mapper_) mapper_ = std::make_unique<FrameMapper>();
-  FrameOptions options;
-  options.threads = run_.threads;
-  mapper_->Map(settings_, Flipped(src), Flipped(dst), frame, options, counted);
+  ++tally_.frames;
+  tally_.pixels += int64_t(src.width) * src.height;
+  tally_.carried += report.carried;
   return report;
 }
 

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string_view>
 
 #include "pixel/pixel.h"
@@ -19,6 +20,17 @@ struct FilterRun {
   int threads = 0;           // 0: one per core
   bool reference = false;    // the straightforward per-pixel mapping
   bool countCarries = true;  // count the pixels whose channels carried
+  // Frames go through this mapper, which outlives the filter (an editor
+  // keeps one, with its threads, across the programs it renders); nullptr:
+  // the filter's own.
+  FrameMapper* mapper = nullptr;
+};
+
+// The frames a run filtered, their pixels, and those whose channels carried.
+struct FilterTally {
+  int64_t frames = 0;
+  int64_t pixels = 0;
+  int64_t carried = 0;
 };
 
 // A program with its clamp option, compiled once: whether it runs and how
@@ -45,23 +57,28 @@ class Filter {
   uint32_t randCalls() const { return randCalls_; }
 
   // Sets this thread's rand() generator to where a run that started at
-  // `seed` stands after `pixelsBefore` pixels: frames of the same size before
-  // the one to map come to frames * width * height.
-  void StartRand(uint32_t seed, uint64_t pixelsBefore) const;
+  // `seed` (the generator's first state, as in the plug-in, when none is
+  // given) stands after `pixelsBefore` pixels: frames of the same size
+  // before the one to map come to frames * width * height.
+  void StartRand(std::optional<uint32_t> seed, uint64_t pixelsBefore) const;
 
   // Maps one frame held top line first into dst (the same size; it may be
   // src itself) as frame number `frame`. The host's bitmaps are bottom line
   // first, so the program meets the rows in that order, rand() included.
   // rand() goes on from the thread's generator; the frame's report is
-  // returned (carries counted only when the run asks for them).
+  // returned (carries counted only when the run asks for them) and added to
+  // the tally.
   FrameReport Map(ConstPixelView src, PixelView dst, int32_t frame);
+  // What the frames mapped so far gave.
+  const FilterTally& tally() const { return tally_; }
 
  private:
   FilterSettings settings_{};
   FilterRun run_;
   Verdict verdict_ = Verdict::kRuns;
   uint32_t randCalls_ = 0;
-  std::unique_ptr<FrameMapper> mapper_;  // made at the first frame
+  FilterTally tally_;
+  std::unique_ptr<FrameMapper> ownMapper_;  // made at the first frame without run_.mapper
 };
 
 // A view's rows in the other order: bottom line first for a view held top

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <type_traits>
 
 #include "pixel/statements.h"
 
@@ -62,6 +63,12 @@ struct ImageView {
   int32_t height;
   int32_t pitch;
   Pixel* Row(int32_t y) const { return data + static_cast<ptrdiff_t>(y) * (pitch >> 2); }
+  // A view of writable pixels is also one of read-only pixels.
+  operator ImageView<const Pixel>() const
+    requires(!std::is_const_v<Pixel>)
+  {
+    return {data, width, height, pitch};
+  }
 };
 using PixelView = ImageView<uint32_t>;
 using ConstPixelView = ImageView<const uint32_t>;

@@ -7,6 +7,7 @@
 
 #include <climits>
 #include <cstring>
+#include <filesystem>
 #include <map>
 #include <mutex>
 #include <string>
@@ -19,34 +20,34 @@ namespace {
 
 using Entry = void* (*)(const char* version);
 
-// The directory of the running tool (symbolic links resolved), with its
-// trailing '/'; empty when the system does not say.
-std::string ToolDirectory() {
+// The directory of the running tool (symbolic links resolved); empty when
+// the system does not say.
+std::filesystem::path ToolDirectory() {
   char path[PATH_MAX];
   ssize_t n = ::readlink("/proc/self/exe", path, sizeof path - 1);
-  if (n <= 0) return "";
-  std::string dir(path, size_t(n));
-  return dir.substr(0, dir.rfind('/') + 1);
+  if (n <= 0) return {};
+  return std::filesystem::path(std::string(path, size_t(n))).parent_path();
 }
 
 // Opens the module of a room and returns its entry point; fails in one line
 // when no module is found or the one found cannot be loaded.
 Entry OpenModule(const std::string& name, const std::string& symbol, const char* what) {
   std::string file = "vexlor-" + name + ".so";
-  std::string tool = ToolDirectory();
-  const std::string places[] = {tool + VEXLOR_MODULE_RELDIR + "/", tool};
+  std::filesystem::path tool = ToolDirectory();
+  const std::string places[] = {(tool / VEXLOR_MODULE_RELDIR).lexically_normal().string(),
+                                tool.string()};
   for (const std::string& dir : places) {
-    std::string path = dir + file;
+    std::string path = dir + "/" + file;
     if (::access(path.c_str(), F_OK) != 0) continue;
     void* module = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!module)
-      FailData("cannot load " + path + " (" + what + " need it): " + ::dlerror() +
-               "; install the libraries it needs or reinstall vexlor");
+      FailData("cannot load the module " + path + ", needed for " + what + ": " + ::dlerror() +
+               "; install the libraries it needs, or reinstall vexlor");
     if (void* entry = ::dlsym(module, symbol.c_str())) return reinterpret_cast<Entry>(entry);
-    FailData(path + " is not a vexlor module (no " + symbol + "); reinstall vexlor");
+    FailData(path + " is not a vexlor module (it has no " + symbol + "); reinstall vexlor");
   }
-  FailData("the module " + file + " is missing (" + what + " need it; looked in " + places[0] +
-           " and " + tool + "); reinstall vexlor");
+  FailData("the module " + file + ", needed for " + what + ", is missing (looked in " +
+           places[0] + " and " + places[1] + "); reinstall vexlor");
 }
 
 }  // namespace

@@ -11,6 +11,6 @@ int RunPixel(Args& args);
 int RunApply(Args& args);
 int RunStream(Args& args);
 int RunCheck(Args& args);
-int RunServe(Args& args);  // cli/serve_command.cpp
+int RunServe(Args& args);
 
 }  // namespace vexlor::cli

@@ -1,35 +1,20 @@
-// vexlor serve's command: options, the address line, and serving until
-// SIGINT or SIGTERM, which a thread of its own waits for so that the server
-// stops between requests and the process exits cleanly.
-#include <arpa/inet.h>
-#include <pthread.h>
-#include <signal.h>
+// vexlor serve's command: its options and the program the page starts with;
+// the editor's room (loaded only now) does the serving.
 #include <unistd.h>
 
 #include <cerrno>
 
-#include <atomic>
-#include <cstdio>
-#include <thread>
-
+#include "cli/base/modules.h"
+#include "cli/base/program.h"
+#include "cli/base/text.h"
 #include "cli/commands/commands.h"
-#include "cli/serve/serve.h"
+#include "cli/serve/editor.h"
 
 namespace vexlor::cli {
 
 namespace {
 
 constexpr const char* kCopyProgram = "rd=rs;gd=gs;bd=bs;";
-
-// Whether an address to listen on is this machine's own: 127.0.0.0/8, ::1
-// or localhost.
-bool IsLoopback(const std::string& host) {
-  in_addr v4;
-  in6_addr v6;
-  if (::inet_pton(AF_INET, host.c_str(), &v4) == 1) return (ntohl(v4.s_addr) >> 24) == 127;
-  if (::inet_pton(AF_INET6, host.c_str(), &v6) == 1) return IN6_IS_ADDR_LOOPBACK(&v6);
-  return host == "localhost";
-}
 
 // Refuses a program that is not UTF-8: the page would show U+FFFD for its
 // bad bytes, render that text instead, and Save would write it over the
@@ -73,46 +58,9 @@ int RunServe(Args& args) {
   options.port = static_cast<int>(CountOption(args, "--port", 0, 65535));
   if (const std::string* host = args.Value("--host")) options.host = *host;
   // rand()'s starting state for every render.
-  options.randStart = RandSeedOption(args).value_or(kRandFirstState);
+  options.randSeed = RandSeedOption(args);
 
-  std::unique_ptr<FrameSource> source = OpenFrameSource(options.input);
-  if (source->video() && (options.frame < 0 || options.frame >= source->count()))
-    FailUsage("--frame: " + options.input + " has frames 0 to " +
-              std::to_string(source->count() - 1));
-
-  // Every thread the server starts inherits the blocked signals; only the
-  // waiting thread receives them.
-  sigset_t stopSignals;
-  sigemptyset(&stopSignals);
-  sigaddset(&stopSignals, SIGINT);
-  sigaddset(&stopSignals, SIGTERM);
-  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
-  ::signal(SIGPIPE, SIG_IGN);
-
-  EditorServer server(options, std::move(source));
-  server.Bind();
-  if (!IsLoopback(options.host))
-    std::fprintf(stderr,
-                 "vexlor: warning: listening on %s, not only this machine: anyone who can reach "
-                 "it can see %s%s\n",
-                 options.host.c_str(), options.input.c_str(),
-                 options.programFile.empty() ? "" : " and overwrite the program file");
-  std::printf("vexlor: editing %s on %s (Ctrl-C stops)\n", options.input.c_str(),
-              server.Url().c_str());
-  std::fflush(stdout);
-
-  std::atomic<bool> signalled{false};
-  std::thread waiter([&] {
-    int signal = 0;
-    sigwait(&stopSignals, &signal);
-    signalled = true;
-    server.Stop();
-  });
-  bool served = server.Serve();
-  // When serving ended on its own, wake the waiting thread.
-  if (!signalled) pthread_kill(waiter.native_handle(), SIGTERM);
-  waiter.join();
-  if (!served) FailData("the server stopped: cannot accept connections");
+  static_cast<ServeRoom*>(LoadRoom("serve", "the editor"))->Run(options);
   return 0;
 }
 

@@ -19,11 +19,12 @@
 #include <string_view>
 #include <thread>
 
-#include "explain/check.h"
 #include "cli/base/files.h"
-#include "cli/commands/filter.h"
+#include "cli/base/program.h"
+#include "cli/base/text.h"
+#include "explain/check.h"
 #include "explain/warnings.h"
-#include "engine/engine.h"
+#include "pixel/frame_plan.h"
 
 namespace vexlor::cli {
 
@@ -180,12 +181,6 @@ json ReportJson(std::string_view program, const ProgramReport& report) {
           {"report", FormatReport(report, false)}};
 }
 
-// Characters a shell takes literally in a word.
-bool IsShellSafe(char c) {
-  return std::isalnum(static_cast<unsigned char>(c)) ||
-         std::string_view("_./,:=+@%-").find(c) != std::string_view::npos;
-}
-
 // Name of the file the apply command line writes: INPUT's name without its
 // folder and extension, with "-filtered" and the extension: .png for a
 // picture, INPUT's own for a video (apply writes a video of a video).
@@ -326,51 +321,6 @@ void SetTiming(httplib::Response& res, const char* name, std::chrono::steady_clo
 
 }  // namespace
 
-namespace {
-
-// The well-formed sequences by their first byte: how many continuation
-// bytes follow, and the range the first of them must lie in (which rules
-// out overlong forms, surrogates and values above U+10FFFF).
-struct Utf8Lead {
-  unsigned char first, last;  // the lead bytes this row covers
-  int continuations;
-  unsigned char low, high;    // the range of the byte after the lead
-};
-constexpr Utf8Lead kUtf8Leads[] = {
-    {0x00, 0x7F, 0, 0, 0},       {0xC2, 0xDF, 1, 0x80, 0xBF}, {0xE0, 0xE0, 2, 0xA0, 0xBF},
-    {0xE1, 0xEC, 2, 0x80, 0xBF}, {0xED, 0xED, 2, 0x80, 0x9F}, {0xEE, 0xEF, 2, 0x80, 0xBF},
-    {0xF0, 0xF0, 3, 0x90, 0xBF}, {0xF1, 0xF3, 3, 0x80, 0xBF}, {0xF4, 0xF4, 3, 0x80, 0x8F},
-};
-
-}  // namespace
-
-size_t Utf8ErrorOffset(std::string_view text) {
-  for (size_t at = 0; at < text.size();) {
-    auto lead = static_cast<unsigned char>(text[at]);
-    const Utf8Lead* row = nullptr;
-    for (const Utf8Lead& r : kUtf8Leads)
-      if (lead >= r.first && lead <= r.last) row = &r;
-    if (!row) return at;
-    size_t n = static_cast<size_t>(row->continuations);
-    for (size_t i = 1; i <= n; ++i) {
-      if (at + i >= text.size()) return at;
-      auto c = static_cast<unsigned char>(text[at + i]);
-      if (i == 1 ? c < row->low || c > row->high : (c & 0xC0) != 0x80) return at;
-    }
-    at += n + 1;
-  }
-  return std::string_view::npos;
-}
-
-std::string ShellWord(const std::string& text) {
-  bool safe = !text.empty();
-  for (char c : text) safe = safe && IsShellSafe(c);
-  if (safe) return text;
-  std::string out = "'";
-  for (char c : text) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return out + "'";
-}
-
 // ---- Server ---------------------------------------------------------------
 
 struct EditorServer::Impl {
@@ -378,6 +328,7 @@ struct EditorServer::Impl {
   std::unique_ptr<FrameSource> source;
   httplib::Server http;
   EngineQueue engine;
+  FrameMapper mapper;  // kept from one render to the next, with its threads
   int port = 0;
   std::atomic<bool> stopRequested{false}, serving{false};
 
@@ -523,32 +474,24 @@ struct EditorServer::Impl {
     res.set_content(reinterpret_cast<const char*>(png->data()), png->size(), "image/png");
   }
 
-  // The diagnostics of a program, with rand()'s generator left as it was.
-  ProgramReport Diagnose(const std::string& program) {
-    RandKeeper keep;
-    return CheckProgram(program);
-  }
-
   // POST /api/render: the frame as apply filters it, or why the program
   // does not run.
   void Render(const httplib::Request& req, httplib::Response& res) {
     EditRequest edit = ParseEdit(ParseBody(req), {"program", "clamp", "frame"}, source->count());
-    FilterSettings settings = MakeSettings(edit.program, edit.clamp);
+    CheckProgramLength(edit.program);
     std::shared_ptr<const Picture> in = SourceFrame(FrameIndex(edit.frame));
     Picture out{in->width, in->height, std::vector<uint32_t>(in->pixels.size())};
     std::optional<ProgramReport> failed;
     std::chrono::steady_clock::duration took{};
     bool ran = engine.Render([&] {
-      try {
-        CheckProgramRuns(edit.program);
-      } catch (const Failure&) {
-        failed = Diagnose(edit.program);
+      Filter filter(edit.program, edit.clamp, {.countCarries = false, .mapper = &mapper});
+      if (!filter.runs()) {
+        failed = CheckProgram(edit.program);
         return;
       }
-      RandSetState(options.randStart);
+      filter.StartRand(options.randSeed, 0);
       auto start = std::chrono::steady_clock::now();
-      FilterPixels(settings, in->pixels.data(), out.pixels.data(), in->width, in->height,
-                   static_cast<int32_t>(edit.frame), RunOptions{.countCarries = false});
+      filter.Map(in->View(), out.View(), static_cast<int32_t>(edit.frame));
       took = std::chrono::steady_clock::now() - start;
     });
     if (!ran) throw HttpError{409, "superseded by a newer render request"};
@@ -568,19 +511,19 @@ struct EditorServer::Impl {
   // POST /api/check: check's report, the test message and the lines to copy.
   void Check(const httplib::Request& req, httplib::Response& res) {
     EditRequest edit = ParseEdit(ParseBody(req), {"program", "clamp", "frame"}, source->count());
-    FilterSettings settings = MakeSettings(edit.program, edit.clamp);
+    CheckProgramLength(edit.program);
+    FilterSettings settings{};
+    settings.clamp = edit.clamp ? 1 : 0;
+    SetSettingsText(settings, edit.program);
     json body;
     engine.Run([&] {
-      body = ReportJson(edit.program, Diagnose(edit.program));
+      body = ReportJson(edit.program, CheckProgram(edit.program));
       body["warnings"] = ProgramWarnings(edit.program);
-      RandKeeper keep;
-      body["testMessage"] = TestMessage(edit.program);
+      body["testMessage"] = DialogTestMessage(edit.program);
     });
     body["scriptLine"] = ScriptLine(settings);
-    body["applyCommand"] = ApplyCommand(
-        edit.program, edit.clamp, edit.frame,
-        options.randStart == kRandFirstState ? std::nullopt : std::optional(options.randStart),
-        options.input, source->video());
+    body["applyCommand"] = ApplyCommand(edit.program, edit.clamp, edit.frame, options.randSeed,
+                                        options.input, source->video());
     SendJson(res, 200, body);
   }
 

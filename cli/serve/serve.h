@@ -1,5 +1,5 @@
-// vexlor serve: a live editor in the browser, over a small JSON API on one
-// input picture or video.
+// The editor's server: a live editor in the browser, over a small JSON API
+// on one input picture or video.
 #pragma once
 
 #include <condition_variable>
@@ -11,9 +11,8 @@
 #include <string_view>
 #include <vector>
 
-#include "cli/base/args.h"
 #include "cli/media/frames.h"
-#include "engine/engine.h"
+#include "cli/serve/editor.h"
 
 namespace httplib {
 class Server;
@@ -22,20 +21,6 @@ struct Response;
 }  // namespace httplib
 
 namespace vexlor::cli {
-
-// What the server edits and where it listens.
-struct ServeOptions {
-  std::string input;        // the file shown, as named on the command line
-  std::string programFile;  // -f FILE, the file Save writes; empty without one
-  std::string program;      // the program the page starts with
-  bool clamp = false;
-  int64_t frame = 0;
-  // rand()'s generator before the first pixel of every render, as apply
-  // starts it: the engine's first state unless the command line sets another.
-  uint32_t randStart = kRandFirstState;
-  std::string host = "127.0.0.1";
-  int port = 0;  // 0: a free port
-};
 
 // Limits on what a request may carry.
 inline constexpr size_t kMaxRequestBody = 64 * 1024;
@@ -82,13 +67,5 @@ class EditorServer {
   struct Impl;
   std::unique_ptr<Impl> impl_;
 };
-
-// Offset of the first byte in text that is not part of well-formed UTF-8
-// (no overlong forms, surrogates or values above U+10FFFF), or npos when
-// all of it is. The page holds UTF-8 text only.
-size_t Utf8ErrorOffset(std::string_view text);
-
-// Quotes text for a POSIX shell, within single quotes where it needs them.
-std::string ShellWord(const std::string& text);
 
 }  // namespace vexlor::cli

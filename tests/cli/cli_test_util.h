@@ -6,14 +6,14 @@
 #include <string>
 #include <vector>
 
-#include "cli/args.h"
-#include "cli/check.h"
-#include "cli/commands.h"
-#include "cli/files.h"
-#include "cli/filter.h"
-#include "cli/picture.h"
-#include "cli/progress.h"
+#include "cli/base/args.h"
+#include "cli/base/files.h"
+#include "cli/base/program.h"
+#include "cli/base/progress.h"
+#include "cli/commands/commands.h"
+#include "cli/media/picture.h"
 #include "engine/engine.h"
+#include "explain/check.h"
 
 namespace vexlor::test {
 

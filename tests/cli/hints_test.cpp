@@ -3,7 +3,7 @@
 // alike. The engine's messages stay as they are.
 #include <gtest/gtest.h>
 
-#include "cli/hints.h"
+#include "explain/hints.h"
 #include "cli_test_util.h"
 
 namespace vexlor::cli {

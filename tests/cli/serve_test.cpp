@@ -9,7 +9,8 @@
 #include <nlohmann/json.hpp>
 #include <thread>
 
-#include "cli/serve.h"
+#include "cli/base/text.h"
+#include "cli/serve/serve.h"
 #include "cli_test_util.h"
 
 namespace vexlor::cli {
@@ -129,8 +130,7 @@ TEST_F(ServeTest, CheckAgreesWithTheCommandsAndMarksWhereTheProblemIs) {
       EXPECT_EQ(body["report"], check.out) << program;
       EXPECT_EQ(body["runs"], check.status == 0) << program;
       EXPECT_EQ(body["testMessage"].get<std::string>() + "\n", RunVexlor({"test", program}).out);
-      FilterSettings settings = MakeSettings(program, clamp);
-      EXPECT_EQ(body["scriptLine"], ScriptLine(settings));
+      EXPECT_EQ(body["scriptLine"], ScriptLine(Filter(program, clamp).settings()));
     }
   }
   json cut = json::parse(Post("/api/check", {{"program", "rd=rs *2;gd=gs;bd=bs;"}})->body);
@@ -362,7 +362,7 @@ TEST(RandStartTest, TheFirstStateIsTheEnginesOwn) {
   uint32_t fresh = 0;
   std::thread([&] { fresh = RandState(); }).join();
   EXPECT_EQ(fresh, kRandFirstState);
-  EXPECT_EQ(ServeOptions{}.randStart, kRandFirstState);
+  EXPECT_FALSE(ServeOptions{}.randSeed.has_value());
 }
 
 TEST(EngineQueueTest, AWaitingRenderGivesWayToANewerOne) {

@@ -8,7 +8,7 @@
 #include <cstring>
 #include <filesystem>
 
-#include "cli/video.h"
+#include "cli/media/video/room.h"
 #include "cli_test_util.h"
 
 namespace vexlor::test {
@@ -226,11 +226,11 @@ TEST(VideoTest, RandSeedStartsTheGeneratorForVideosPicturesAndStreams) {
 }
 
 TEST(VideoTest, RandCallsAndFrameRangesAreCountedExactly) {
-  EXPECT_EQ(cli::RandCallsPerPixel("rd=rs;gd=gs;bd=bs;"), 0u);
-  EXPECT_EQ(cli::RandCallsPerPixel("rd=rand();gd=rand()+rand();bd=if(rs,rand(),0);"), 4u);
-  EXPECT_EQ(cli::RandCallsPerPixel("a=max(rand(),rand(),rand());rd=a;gd=a;bd=a;"), 3u);
+  EXPECT_EQ(Filter("rd=rs;gd=gs;bd=bs;", false).randCalls(), 0u);
+  EXPECT_EQ(Filter("rd=rand();gd=rand()+rand();bd=if(rs,rand(),0);", false).randCalls(), 4u);
+  EXPECT_EQ(Filter("a=max(rand(),rand(),rand());rd=a;gd=a;bd=a;", false).randCalls(), 3u);
   uint32_t before = RandState();
-  cli::RandCallsPerPixel("rd=rand();gd=gs;bd=bs;");
+  EXPECT_EQ(Filter("rd=rand();gd=gs;bd=bs;", false).randCalls(), 1u);
   EXPECT_EQ(RandState(), before);
 
   EXPECT_EQ(cli::ParseFrameRange("3-7").first, 3);

@@ -6,7 +6,7 @@
 #include <fstream>
 #include <regex>
 
-#include "cli/warnings.h"
+#include "explain/warnings.h"
 #include "cli_test_util.h"
 
 namespace vexlor::cli {

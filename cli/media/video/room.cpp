@@ -1,6 +1,6 @@
 // The video room's entry: the one symbol the tool looks up when it loads the
 // module, handing out the room's services.
-#include "cli/video/room.h"
+#include "cli/media/video/room.h"
 
 #include <cstring>
 

@@ -8,9 +8,9 @@
 #include <thread>
 
 #include "cli/base/progress.h"
-#include "cli/video/room.h"
-#include "cli/video/video_reader.h"
-#include "cli/video/video_writer.h"
+#include "cli/media/video/room.h"
+#include "cli/media/video/video_reader.h"
+#include "cli/media/video/video_writer.h"
 
 namespace vexlor::cli {
 

@@ -1,5 +1,5 @@
 // FFmpeg helpers shared by the video reader and writer.
-#include "cli/video/video_av.h"
+#include "cli/media/video/video_av.h"
 
 #include <bit>
 #include <cstring>

@@ -1,11 +1,11 @@
 // Reading a video file through libavformat and libavcodec.
-#include "cli/video/video_reader.h"
+#include "cli/media/video/video_reader.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
 
-#include "cli/video/room.h"
+#include "cli/media/video/room.h"
 
 namespace vexlor::cli {
 

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "cli/video/video_av.h"
+#include "cli/media/video/video_av.h"
 
 namespace vexlor::cli {
 

@@ -1,5 +1,5 @@
 // Encoding and muxing through libavcodec and libavformat.
-#include "cli/video/video_writer.h"
+#include "cli/media/video/video_writer.h"
 
 #include <algorithm>
 #include <cctype>

@@ -7,9 +7,9 @@
 #include <vector>
 
 #include "cli/base/signals.h"
-#include "cli/video/room.h"
-#include "cli/video/video_av.h"
-#include "cli/video/video_reader.h"
+#include "cli/media/video/room.h"
+#include "cli/media/video/video_av.h"
+#include "cli/media/video/video_reader.h"
 
 namespace vexlor::cli {
 
