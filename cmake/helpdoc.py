@@ -1,136 +1,21 @@
 #!/usr/bin/env python3
-"""Builds the manual page and the bash completion of vexlor from its --help texts.
+"""Builds the manual page and the bash completion of vexlor from its command
+and option tables.
 
-The built binary is the one source: `vexlor --help` lists the commands, and
-`vexlor COMMAND --help` gives each command's usage, description, options and
-examples. The manual page is those texts set in roff, followed by the
-hand-written sections of docs/vexlor-language.roff (the language, exit status,
-licence); the completion is the template cli/completion/vexlor.bash.in with
-the command and option tables filled in.
+The tables are the ones the tool parses its command lines with and prints its
+--help from, dumped as JSON by the build's vexlor_doc_tables program. The
+manual page is those tables set in roff, followed by the hand-written sections
+of docs/vexlor-language.roff (the language, exit status, licence); the
+completion is the template cli/completion/vexlor.bash.in with the command and
+option tables filled in.
 
-  helpdoc.py --vexlor BIN --language ROFF --man OUT.1 [--man-gz OUT.1.gz]
+  helpdoc.py --tables JSON --language ROFF --man OUT.1 [--man-gz OUT.1.gz]
              --template BASH.IN --completion OUT.bash
 """
 import argparse
 import gzip
+import json
 import re
-import subprocess
-import sys
-
-# A section header of a help text: "options:", "examples:", "example (...):".
-HEADER = re.compile(r"^([A-Za-z][^:]*):\s*$")
-# A row of an option or command table: the term, two or more spaces, the text.
-ROW = re.compile(r"^( +)(\S(?:.*?\S)?)(?: {2,}(\S.*))?$")
-# Option argument placeholders whose value is a file name.
-FILE_ARGS = {"FILE", "PATH", "DIR", "INPUT", "OUTPUT"}
-
-
-def run_help(vexlor, *args):
-    """The standard output of `vexlor ARGS --help`; fails loudly on a non-zero exit."""
-    done = subprocess.run([vexlor, *args, "--help"], capture_output=True, text=True)
-    if done.returncode != 0:
-        sys.exit(f"helpdoc: {' '.join([vexlor, *args, '--help'])} exited {done.returncode}: "
-                 f"{done.stderr.strip()}")
-    return done.stdout
-
-
-def parse(text):
-    """Splits a help text into blocks: ("usage", [lines]), ("para", [lines]),
-    ("table", header, [(term, text)]) for option and command tables, and
-    ("verbatim", header, [lines]) for examples and any other indented block."""
-    lines = text.rstrip("\n").split("\n")
-    blocks, i = [], 0
-    while i < len(lines):
-        line = lines[i]
-        if not line.strip():
-            i += 1
-        elif line.startswith("usage:"):
-            usage = [line[len("usage:"):].strip()]
-            i += 1
-            while i < len(lines) and lines[i].startswith(" ") and lines[i].strip():
-                usage.append(lines[i].strip())
-                i += 1
-            blocks.append(("usage", usage))
-        elif HEADER.match(line):
-            header = HEADER.match(line).group(1)
-            body = []
-            i += 1
-            while i < len(lines) and lines[i].startswith(" ") and lines[i].strip():
-                body.append(lines[i])
-                i += 1
-            rows = table_rows(body)
-            if rows is not None and not header.startswith("example"):
-                blocks.append(("table", header, rows))
-            else:
-                blocks.append(("verbatim", header, body))
-        else:
-            para = []
-            while i < len(lines) and lines[i].strip() and not lines[i].startswith(" ") \
-                    and not HEADER.match(lines[i]) and not lines[i].startswith("usage:"):
-                para.append(lines[i])
-                i += 1
-            if para:
-                blocks.append(("para", para))
-            else:  # an indented block with no header: keep it as it is
-                body = []
-                while i < len(lines) and lines[i].startswith(" ") and lines[i].strip():
-                    body.append(lines[i])
-                    i += 1
-                blocks.append(("verbatim", "", body))
-    return blocks
-
-
-def table_rows(body):
-    """The (term, text) rows of a two-column table, or None when the block is
-    not one. A line indented deeper than the rows continues the text of the
-    row above (or is the whole text of a term that stands alone on its line)."""
-    rows, indent = [], None
-    for line in body:
-        m = ROW.match(line)
-        depth = len(m.group(1)) if m else 0
-        if rows and depth > indent:
-            rows[-1][1] = (rows[-1][1] + " " + line.strip()).strip()
-            continue
-        if not m or (indent is not None and depth != indent):
-            return None
-        indent = depth
-        rows.append([m.group(2), m.group(3) or ""])
-    if not rows or not all(text for _, text in rows):
-        return None
-    return [tuple(r) for r in rows]
-
-
-def option_names(term):
-    """The option names and the argument placeholder of a table term such as
-    "--size WxH", "--level=N" or "-f, --file FILE": (["-f", "--file"], "FILE")."""
-    names, arg = [], ""
-    for part in term.split(","):
-        words = part.replace("=", " ", 1).split()
-        if words and words[0].startswith("-"):
-            names.append(words[0])
-            if len(words) > 1:
-                arg = words[1].strip("[]")
-    return names, arg
-
-
-def commands_of(main_blocks):
-    """The command names and summaries of the main help's command table."""
-    for block in main_blocks:
-        if block[0] == "table" and "command" in block[1]:
-            return block[2]
-    sys.exit("helpdoc: the main help has no command table")
-
-
-def options_of(blocks):
-    """[(names, arg, text)] of every option table of a command's help."""
-    found = []
-    for block in blocks:
-        if block[0] == "table" and "option" in block[1]:
-            for term, text in block[2]:
-                names, arg = option_names(term)
-                if names:
-                    found.append((names, arg, text))
-    return found
 
 
 def roff(text):
@@ -140,73 +25,91 @@ def roff(text):
     return re.sub(r"^([.'])", r"\\&\1", text, flags=re.M)
 
 
-def roff_blocks(blocks, out):
-    """Appends the roff of a command's or the main help's blocks to out."""
-    for block in blocks:
-        kind = block[0]
-        if kind == "usage":
-            out += [".PP", ".nf"] + [roff(u) for u in block[1]] + [".fi"]
-        elif kind == "para":
-            out += [".PP", roff(" ".join(block[1]))]
-        elif kind == "table":
-            out += [".PP", roff(block[1][:1].upper() + block[1][1:]) + ":"]
-            for term, text in block[2]:
-                out += [".TP", "\\fB" + roff(term) + "\\fR", roff(text)]
-        else:
-            if block[1]:
-                out += [".PP", roff(block[1][:1].upper() + block[1][1:]) + ":"]
-            width = min(len(l) - len(l.lstrip()) for l in block[2])
-            out += [".PP", ".RS 4", ".nf"] + [roff(l[width:]) for l in block[2]] + [".fi", ".RE"]
+def paragraphs(lines):
+    """Lines broken as the help shows them, as paragraphs (split at empty lines)."""
+    paras, current = [], []
+    for line in lines + [""]:
+        if line.strip():
+            current.append(line.strip())
+        elif current:
+            paras.append(" ".join(current))
+            current = []
+    return paras
 
 
-def man_page(version_line, main_blocks, command_blocks, language):
+def term(option):
+    """An option's term as --help shows it: "-s, --size WxH"."""
+    value = " " + option["value"] if option["value"] else ""
+    return ", ".join(option["names"][1:] + option["names"][:1]) + value
+
+
+def heading(title):
+    return ".PP\n" + roff(title[:1].upper() + title[1:]) + ":"
+
+
+def command_roff(command):
+    """A command's section: usage, what it does, its options, its examples."""
+    out = [".PP", ".nf"] + [roff(u.strip()) for u in command["usage"]] + [".fi"]
+    out += [x for p in paragraphs(command["about"]) for x in (".PP", roff(p))]
+    for group in command["groups"]:
+        out.append(heading(group["title"]))
+        for option in group["options"]:
+            out += [".TP", "\\fB" + roff(term(option)) + "\\fR", roff(" ".join(option["help"]))]
+    out += [heading(command["examplesTitle"]), ".PP", ".RS 4", ".nf"]
+    out += [roff(line) for line in command["examples"]] + [".fi", ".RE"]
+    if command["after"]:
+        out += [".PP", roff(command["after"])]
+    return out
+
+
+def man_page(tables, language):
     """The whole manual page as roff."""
-    name, _, summary = main_blocks[0][1][0].partition(": ")
-    program = name.partition(" ")[0]
+    name, _, summary = tables["title"].partition(": ")
     out = [f'.TH VEXLOR 1 "" "{roff(name)}" "User Commands"',
-           ".SH NAME", f"{program} \\- {roff(summary)}",
-           ".SH SYNOPSIS", ".nf"]
-    for kind, *rest in main_blocks:
-        if kind == "usage":
-            out += [roff(u) for u in rest[0]]
-    for blocks in command_blocks.values():
-        for kind, *rest in blocks:
-            if kind == "usage":
-                out += [roff(u) for u in rest[0]]
-    out += [".fi", ".SH DESCRIPTION"]
-    roff_blocks([b for b in main_blocks[1:] if b[0] != "usage"], out)
+           ".SH NAME", f"vexlor \\- {roff(summary)}", ".SH SYNOPSIS", ".nf"]
+    out += [roff(u) for u in tables["usage"]]
+    for command in tables["commands"]:
+        out += [roff(u.strip()) for u in command["usage"]]
+    out += [".fi", ".SH DESCRIPTION", heading("commands")]
+    for command in tables["commands"]:
+        out += [".TP", "\\fB" + command["name"] + "\\fR", roff(command["summary"])]
+    out += [x for p in paragraphs(tables["about"]) for x in (".PP", roff(p))]
     out += [".SH OPTIONS",
             ".TP", "\\fB\\-\\-help\\fR, \\fB\\-h\\fR",
             "Print the command list, or with a command (or after it) that command's help.",
-            ".TP", "\\fB\\-\\-version\\fR", f"Print the version: {roff(version_line)}.",
+            ".TP", "\\fB\\-\\-version\\fR", f"Print the version: {roff(tables['version'])}.",
             ".SH COMMANDS"]
-    for command, blocks in command_blocks.items():
-        out += [f".SS {command}"]
-        roff_blocks(blocks, out)
+    for command in tables["commands"]:
+        out += [f".SS {command['name']}"] + command_roff(command)
     return "\n".join(out) + "\n" + language
 
 
-def completion(template, commands, command_blocks):
+def completion(template, tables):
     """The completion script: the template with @COMMANDS@, @OPTIONS@ and
-    @ARGUMENTS@ replaced by the tables of the help texts."""
+    @ARGUMENTS@ replaced by the tables."""
     option_cases, argument_cases = [], []
-    for command, blocks in command_blocks.items():
-        options = ["--help"]
-        for names, arg, _ in options_of(blocks):
-            options += names
-            kind = "file" if arg in FILE_ARGS else ("value" if arg else "")
-            for n in names:
-                if kind:
-                    argument_cases.append(f'    "{command} {n}") echo {kind} ;;')
-        option_cases.append(f'    {command}) echo "{" ".join(dict.fromkeys(options))}" ;;')
-    return (template.replace("@COMMANDS@", " ".join(commands))
+    for command in tables["commands"]:
+        names = ["--help"]
+        for group in command["groups"]:
+            for option in group["options"]:
+                names += option["names"]
+                kind = option["kind"]
+                if kind == "flag":
+                    continue
+                what = ("file" if kind == "file" else
+                        "words " + " ".join(option["words"]) if kind == "word" else "value")
+                for n in option["names"]:
+                    argument_cases.append(f'    "{command["name"]} {n}") echo {what} ;;')
+        option_cases.append(f'    {command["name"]}) echo "{" ".join(dict.fromkeys(names))}" ;;')
+    commands = " ".join(c["name"] for c in tables["commands"])
+    return (template.replace("@COMMANDS@", commands)
             .replace("@OPTIONS@", "\n".join(option_cases))
             .replace("@ARGUMENTS@", "\n".join(argument_cases)))
 
 
 def main():
     p = argparse.ArgumentParser()
-    p.add_argument("--vexlor", required=True)
+    p.add_argument("--tables", required=True)
     p.add_argument("--language", required=True)
     p.add_argument("--man", required=True)
     p.add_argument("--man-gz")
@@ -214,17 +117,11 @@ def main():
     p.add_argument("--completion", required=True)
     a = p.parse_args()
 
-    main_blocks = parse(run_help(a.vexlor))
-    if main_blocks[0][0] != "para":
-        sys.exit("helpdoc: the main help does not start with its title line")
-    commands = [name for name, _ in commands_of(main_blocks)]
-    command_blocks = {c: parse(run_help(a.vexlor, c)) for c in commands}
-    version_line = subprocess.run([a.vexlor, "--version"], capture_output=True, text=True,
-                                  check=True).stdout.strip()
-
+    with open(a.tables, encoding="utf-8") as f:
+        tables = json.load(f)
     with open(a.language, encoding="utf-8") as f:
         language = f.read()
-    page = man_page(version_line, main_blocks, command_blocks, language)
+    page = man_page(tables, language)
     with open(a.man, "w", encoding="utf-8") as f:
         f.write(page)
     if a.man_gz:
@@ -235,7 +132,7 @@ def main():
     with open(a.template, encoding="utf-8") as f:
         template = f.read()
     with open(a.completion, "w", encoding="utf-8") as f:
-        f.write(completion(template, commands, command_blocks))
+        f.write(completion(template, tables))
 
 
 if __name__ == "__main__":

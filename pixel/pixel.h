@@ -49,8 +49,9 @@ bool RunStatements(std::string_view text, float rs, float gs, float bs, int32_t 
                    float& gd, float& bd);
 
 // The configuration dialog's test: runs the program on rs = gs = bs = 0.5 at
-// frame 100 and returns the message the user is shown.
-std::string TestMessage(std::string_view text);
+// frame 100 and returns the message the user is shown; `runs`, when given,
+// receives whether the program ran.
+std::string TestMessage(std::string_view text, bool* runs = nullptr);
 
 // ---- Frame mapping --------------------------------------------------------
 

@@ -30,9 +30,11 @@ bool RunStatements(std::string_view text, float rs, float gs, float bs, int32_t 
   return true;
 }
 
-std::string TestMessage(std::string_view text) {
+std::string TestMessage(std::string_view text, bool* runs) {
   float rd = 0, gd = 0, bd = 0;
-  if (!RunStatements(text, 0.5f, 0.5f, 0.5f, 100, rd, gd, bd)) return "Error in expression !";
+  bool ran = RunStatements(text, 0.5f, 0.5f, 0.5f, 100, rd, gd, bd);
+  if (runs) *runs = ran;
+  if (!ran) return "Error in expression !";
   char buf[512];
   std::snprintf(buf, sizeof buf,
                 "Expression Successfully Parsed : result (0.5,0.5,0.5,fr=100) = %.2f %.2f %.2f",

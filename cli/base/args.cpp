@@ -1,12 +1,12 @@
-// Command-line parsing shared by every command: options by table and typed
-// values with range checks.
-#include <cerrno>
+// Command-line parsing shared by every command: options by table, numbers
+// checked against their range as they are read.
+#include "cli/base/args.h"
+
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
 #include <cstdlib>
 #include <cstring>
-
-#include "cli/base/args.h"
 
 namespace vexlor::cli {
 
@@ -14,42 +14,63 @@ void FailUsage(const std::string& message) { throw Failure(kExitUsage, message);
 void FailData(const std::string& message) { throw Failure(kExitData, message); }
 void FailErrno(const std::string& what) { FailData(what + ": " + std::strerror(errno)); }
 
-bool Args::Has(std::string_view name) const { return Value(name) != nullptr; }
-
-const std::string* Args::Value(std::string_view name) const { return Value(name, name); }
-
-const std::string* Args::Value(std::string_view name, std::string_view alias) const {
-  const std::string* found = nullptr;
-  for (const auto& [key, value] : options)
-    if (key == name || key == alias) found = &value;
-  return found;
-}
-
 namespace {
 
+constexpr OptionSpec kHelp = Flag("--help", "");
+
+// The spec of an option by its name or alias; --help for every command.
 const OptionSpec* FindSpec(std::span<const OptionSpec> options, std::string_view name) {
   for (const OptionSpec& option : options)
-    if (option.name == name) return &option;
-  return nullptr;
+    if (option.name == name || (!option.alias.empty() && option.alias == name)) return &option;
+  return name == kHelp.name ? &kHelp : nullptr;
 }
 
 bool IsOptionLike(std::string_view arg, std::span<const OptionSpec> options) {
   return (arg.size() > 2 && arg.starts_with("--")) || FindSpec(options, arg);
 }
 
-// Parses a whole decimal integer into [min, max].
-bool ParseInteger(const std::string& text, int64_t min, int64_t max, int64_t& out) {
-  const char* end = text.data() + text.size();
-  auto [ptr, ec] = std::from_chars(text.data(), end, out);
-  return !text.empty() && ec == std::errc() && ptr == end && out >= min && out <= max;
+// A number option's value in its range, or a usage failure that says the range.
+void CheckNumber(const OptionSpec& option, const std::string& value) {
+  if (!ParseWhole(value, option.min, option.max))
+    FailUsage(std::string(option.name) + ": '" + value + "' is not a whole number from " +
+              std::to_string(option.min) + " to " + std::to_string(option.max));
 }
 
 }  // namespace
 
+bool Args::Has(std::string_view name) const { return Value(name) != nullptr; }
+
+const std::string* Args::Value(std::string_view name) const {
+  const std::string* found = nullptr;
+  for (const auto& [key, value] : options)
+    if (key == name) found = &value;
+  return found;
+}
+
+std::optional<int64_t> Args::Number(std::string_view name) const {
+  const std::string* text = Value(name);
+  if (!text) return std::nullopt;
+  return ParseWhole(*text, INT64_MIN, INT64_MAX);
+}
+
+int64_t Args::Number(std::string_view name, int64_t fallback) const {
+  return Number(name).value_or(fallback);
+}
+
+std::optional<int64_t> ParseWhole(std::string_view text, int64_t min, int64_t max) {
+  int64_t out = 0;
+  const char* end = text.data() + text.size();
+  auto [ptr, ec] = std::from_chars(text.data(), end, out);
+  if (text.empty() || ec != std::errc() || ptr != end || out < min || out > max) return std::nullopt;
+  return out;
+}
+
+// Options are stored by their name, whichever spelling was given.
 Args ParseArgs(std::string_view command, std::span<const OptionSpec> options,
                std::span<char* const> argv) {
   Args args;
   args.command = command;
+  args.specs = options;
   bool optionsDone = false;
   for (size_t i = 0; i < argv.size(); ++i) {
     std::string_view arg = argv[i];
@@ -74,29 +95,10 @@ Args ParseArgs(std::string_view command, std::span<const OptionSpec> options,
       FailUsage(std::string(command) + ": " + std::string(name) + " needs a " +
                 std::string(option->value));
     }
-    args.options.emplace_back(name, std::move(value));
+    if (option->kind == ValueKind::kNumber) CheckNumber(*option, value);
+    args.options.emplace_back(option->name, std::move(value));
   }
   return args;
-}
-
-int32_t Int32Option(const Args& args, std::string_view name, int32_t fallback) {
-  const std::string* text = args.Value(name);
-  if (!text) return fallback;
-  int64_t v;
-  if (!ParseInteger(*text, INT32_MIN, INT32_MAX, v))
-    FailUsage(std::string(name) + ": '" + *text +
-              "' is not a whole number from -2147483648 to 2147483647");
-  return static_cast<int32_t>(v);
-}
-
-int64_t CountOption(const Args& args, std::string_view name, int64_t fallback, int64_t max) {
-  const std::string* text = args.Value(name);
-  if (!text) return fallback;
-  int64_t v;
-  if (!ParseInteger(*text, 0, max, v))
-    FailUsage(std::string(name) + ": '" + *text + "' is not a whole number from 0 to " +
-              std::to_string(max));
-  return v;
 }
 
 bool ParseTriple(const std::string& text, double out[3]) {
@@ -115,12 +117,9 @@ bool ParseTriple(const std::string& text, double out[3]) {
 }
 
 std::optional<uint32_t> RandSeedOption(const Args& args) {
-  const std::string* text = args.Value("--rand-seed");
-  if (!text) return std::nullopt;
-  int64_t v;
-  if (!ParseInteger(*text, 0, UINT32_MAX, v))
-    FailUsage("--rand-seed: '" + *text + "' is not a whole number from 0 to 4294967295");
-  return static_cast<uint32_t>(v);
+  std::optional<int64_t> seed = args.Number(kRandSeedOption.name);
+  if (!seed) return std::nullopt;
+  return static_cast<uint32_t>(*seed);
 }
 
 void ExpectPositional(const Args& args, size_t count, const char* what) {

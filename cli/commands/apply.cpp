@@ -4,7 +4,6 @@
 
 #include "cli/base/program.h"
 #include "cli/base/progress.h"
-#include "cli/commands/commands.h"
 #include "cli/commands/common.h"
 #include "cli/media/picture.h"
 #include "cli/media/video.h"
@@ -14,11 +13,6 @@ namespace vexlor::cli {
 
 namespace {
 
-// Options that only pictures or only videos take.
-constexpr const char* kPictureOnly[] = {"--frame", "--format", "--png-level"};
-constexpr const char* kVideoOnly[] = {"--frames", "--codec", "--codec-option", "--no-audio",
-                                      "--ignore-damage"};
-
 // Whether INPUT is a video; a media file the tool does not read fails here.
 bool InputIsVideo(const std::string& input) {
   if (input == "-" || StartsLikePicture(input)) return false;
@@ -27,9 +21,12 @@ bool InputIsVideo(const std::string& input) {
   FailData(input + ": unsupported format (neither a video nor a PNG, PPM or JPEG picture)");
 }
 
-void RefuseOptions(const Args& args, std::span<const char* const> names, const char* kind) {
-  for (const char* name : names)
-    if (args.Has(name)) FailUsage(std::string(name) + " is for " + kind + " only");
+// Refuses the first option given that is for the other kind of input.
+void RefuseOptions(const Args& args, InputKind other, const char* kind) {
+  for (const auto& [name, value] : args.options)
+    for (const OptionSpec& spec : args.specs)
+      if (spec.name == name && spec.input == other)
+        FailUsage(name + " is for " + kind + " only");
 }
 
 void ApplyPicture(Args& args, Filter& filter, const std::string& input,
@@ -38,9 +35,8 @@ void ApplyPicture(Args& args, Filter& filter, const std::string& input,
   if (formatName && output != "-") FailUsage("--format is for OUTPUT '-' only");
   if (output == "-" && !formatName) FailUsage("OUTPUT '-' needs --format png, ppm or jpg");
   PictureFormat format = formatName ? FormatNamed(*formatName) : FormatForName(output);
-  int32_t frame = Int32Option(args, "--frame", 0);
-  int pngLevel =
-      static_cast<int>(CountOption(args, "--png-level", kPngDefaultLevel, kPngMaxLevel));
+  auto frame = static_cast<int32_t>(args.Number("--frame", 0));
+  auto pngLevel = static_cast<int>(args.Number("--png-level", kPngDefaultLevel));
   std::optional<uint32_t> seed = RandSeedOption(args);
   Progress progress = Progress::ForArgs(args);
 
@@ -76,8 +72,6 @@ void ApplyVideoFile(Args& args, Filter& filter, const std::string& input,
   PrintCarryWarning(args, filter.tally());
 }
 
-}  // namespace
-
 int RunApply(Args& args) {
   std::string program = TakeProgram(args);
   ExpectPositional(args, 2, "PROGRAM INPUT OUTPUT");
@@ -102,13 +96,75 @@ int RunApply(Args& args) {
     FailUsage(input + " is a picture and " + output +
               " a video; name a picture OUTPUT (.png, .ppm, .jpg)");
   if (videoIn) {
-    RefuseOptions(args, kPictureOnly, "pictures");
+    RefuseOptions(args, InputKind::kPicture, "pictures");
     ApplyVideoFile(args, filter, input, output);
   } else {
-    RefuseOptions(args, kVideoOnly, "videos");
+    RefuseOptions(args, InputKind::kVideo, "videos");
     ApplyPicture(args, filter, input, output);
   }
   return 0;
 }
+
+constexpr std::string_view kFormats[] = {"png", "ppm", "jpg", "jpeg"};
+
+constexpr OptionSpec kOptions[] = {
+    kClampOption,
+    kRandSeedOption,
+    kThreadsOption,
+    kReferenceOption,
+    kQuietOption,
+    kNoWarningsOption,
+    ProgramFileOption("read PROGRAM from FILE (- for standard input)"),
+    Number("--frame", "N", kInt32Min, kInt32Max, "frame number fr (default 0)", InputKind::kPicture),
+    Number("--png-level", "N", 0, kPngMaxLevel,
+           "PNG compression: 0 none, 1 fastest (default), 9 smallest", InputKind::kPicture),
+    {.name = "--format", .value = "FMT",
+     .help = "png, ppm or jpg: OUTPUT's format when it is - (standard\n"
+             "output); INPUT - reads standard input",
+     .kind = ValueKind::kWord, .words = kFormats, .input = InputKind::kPicture},
+    Text("--frames", "FIRST-LAST",
+         "filter only input frames FIRST to LAST (FIRST- to the\n"
+         "end); rand() gives what a whole run gives there",
+         InputKind::kVideo),
+    Text("--codec", "NAME", "another video encoder (ffv1, libx265, ...)", InputKind::kVideo),
+    Text("--codec-option", "K=V", "an encoder option (repeatable; pix_fmt=FMT too)",
+         InputKind::kVideo),
+    Flag("--no-audio", "leave out the audio and subtitle streams", InputKind::kVideo),
+    Flag("--ignore-damage", "skip damaged frames instead of stopping", InputKind::kVideo),
+};
+
+}  // namespace
+
+extern const Command kApplyCommand = {
+    .name = "apply",
+    .summary = "filter a picture or a video into a new one",
+    .usage = "vexlor apply [OPTIONS] PROGRAM INPUT OUTPUT\n"
+             "vexlor apply [OPTIONS] -f FILE INPUT OUTPUT",
+    .about =
+        "Filters a picture or a video. INPUT is told by its content: a picture (PNG:\n"
+        "8-bit gray, gray+alpha, RGB, RGBA or palette; binary PPM, P6 with maxval 255;\n"
+        "JPEG) or a video in any container and codec FFmpeg reads (mp4, mkv, mov,\n"
+        "webm, avi, y4m, ...). OUTPUT is told by its extension: a picture as 8-bit RGB\n"
+        "(.png, .ppm, .jpg), or a video (.mp4, .mov, .mkv: H.264 at CRF 18; .webm: VP9;\n"
+        "others: see the README). A picture gives a picture, a video a video.\n"
+        "\n"
+        "Each frame is filtered bottom line first, as the host lays out its frames,\n"
+        "with fr its index in the video from 0; rand() runs on from frame to frame.\n"
+        "A video keeps its frame rate, time stamps, size, aspect ratio, rotation and\n"
+        "colour tags, and its audio and subtitle streams are copied unchanged. OUTPUT\n"
+        "is replaced only once it is complete; on any failure, Ctrl-C included, it is\n"
+        "left as it was. A program that does not run (the filter would make every\n"
+        "pixel black) is an error: see 'check'. Parts of a program without effect and\n"
+        "output channels that no statement assigns are warned about on standard\n"
+        "error before the work starts.",
+    .options = kOptions,
+    .examplesTitle = "examples",
+    .examples = "vexlor apply 'rd=rs;gd=gs;bd=bs*abs(sin(fr/10));' in.mp4 out.mp4\n"
+                "vexlor apply --clamp 'y=0.3*rs+0.59*gs+0.11*bs;rd=y;gd=y;bd=y;' in.jpg gray.png\n"
+                "vexlor apply --frames 0-249 -f effect.txt in.mkv part1.mkv\n"
+                "vexlor apply --codec ffv1 'rd=rand();gd=gs;bd=bs;' in.mov noise.mkv\n"
+                "cat in.png | vexlor apply --format jpg 'rd=gs;gd=rs;bd=bs;' - - > out.jpg",
+    .run = RunApply,
+};
 
 }  // namespace vexlor::cli

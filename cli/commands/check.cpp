@@ -2,10 +2,12 @@
 #include <cstdio>
 
 #include "cli/base/program.h"
-#include "cli/commands/commands.h"
+#include "cli/commands/common.h"
 #include "explain/check.h"
 
 namespace vexlor::cli {
+
+namespace {
 
 int RunCheck(Args& args) {
   std::string program = TakeProgram(args);
@@ -15,5 +17,31 @@ int RunCheck(Args& args) {
   std::fputs(FormatReport(report, args.Has("--listing")).c_str(), stdout);
   return report.runs ? 0 : kExitData;
 }
+
+constexpr OptionSpec kOptions[] = {
+    Flag("--listing", "show each statement's compiled postfix program"),
+    ProgramFileOption("read PROGRAM from FILE (- for standard input)"),
+};
+
+}  // namespace
+
+extern const Command kCheckCommand = {
+    .name = "check",
+    .summary = "explain a program: what each statement does, where it fails",
+    .usage = "vexlor check [--listing] PROGRAM",
+    .about =
+        "Explains a program: each statement's number and text and what it assigns; for\n"
+        "the first statement that fails, the engine's message and the column where the\n"
+        "problem was found; and the parts that have no effect (names that cannot be\n"
+        "assigned, text after the last ';', an expression cut at a space, a line break\n"
+        "before a name), each with its fix; under an error, hints on what to write\n"
+        "instead where the text makes them certain. Exit 0 when the program runs\n"
+        "(with a warning when an output channel is never assigned), 1 when it does not.",
+    .options = kOptions,
+    .examplesTitle = "examples",
+    .examples = "vexlor check 'rd=rs *2;gd=gs;bd=bs;'\n"
+                "vexlor check --listing 'x=max(rs,gs,bs);rd=x;gd=x;bd=x;'",
+    .run = RunCheck,
+};
 
 }  // namespace vexlor::cli

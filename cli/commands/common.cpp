@@ -9,7 +9,7 @@ namespace vexlor::cli {
 
 FilterRun RunOptionsFrom(const Args& args) {
   FilterRun run;
-  run.threads = static_cast<int>(CountOption(args, "--threads", 0, 1024));
+  run.threads = static_cast<int>(args.Number("--threads", 0));
   run.reference = args.Has("--reference");
   run.countCarries = !args.Has("--clamp") && !args.Has("--no-warnings");
   return run;

@@ -7,7 +7,7 @@
 #include "cli/base/modules.h"
 #include "cli/base/program.h"
 #include "cli/base/text.h"
-#include "cli/commands/commands.h"
+#include "cli/commands/common.h"
 #include "cli/serve/editor.h"
 
 namespace vexlor::cli {
@@ -45,8 +45,6 @@ std::string StartProgram(Args& args, ServeOptions& options) {
   return kCopyProgram;
 }
 
-}  // namespace
-
 int RunServe(Args& args) {
   ServeOptions options;
   options.program = StartProgram(args, options);
@@ -54,8 +52,8 @@ int RunServe(Args& args) {
   CheckProgramLength(options.program);
   options.input = args.positional[0];
   options.clamp = args.Has("--clamp");
-  options.frame = Int32Option(args, "--frame", 0);
-  options.port = static_cast<int>(CountOption(args, "--port", 0, 65535));
+  options.frame = args.Number("--frame", 0);
+  options.port = static_cast<int>(args.Number("--port", 0));
   if (const std::string* host = args.Value("--host")) options.host = *host;
   // rand()'s starting state for every render.
   options.randSeed = RandSeedOption(args);
@@ -63,5 +61,37 @@ int RunServe(Args& args) {
   static_cast<ServeRoom*>(LoadRoom("serve", "the editor"))->Run(options);
   return 0;
 }
+
+constexpr OptionSpec kOptions[] = {
+    Number("--port", "N", 0, 65535, "port to listen on (default 0: a free one)"),
+    Text("--host", "ADDR", "address to listen on (default 127.0.0.1; others get a warning)"),
+    Flag("--clamp", "start with \"Verify 0-1 limits\" checked"),
+    Number("--frame", "N", kInt32Min, kInt32Max, "start at frame N (fr; for a video, its frame N)"),
+    Number("--rand-seed", "N", 0, UINT32_MAX,
+           "rand()'s generator state before the first pixel of a render"),
+    ProgramFileOption("edit the program in FILE (Save writes it back)"),
+};
+
+}  // namespace
+
+extern const Command kServeCommand = {
+    .name = "serve",
+    .summary = "edit a program in the browser, the picture following as you type",
+    .usage = "vexlor serve [OPTIONS] [PROGRAM] INPUT\n"
+             "vexlor serve [OPTIONS] -f FILE INPUT",
+    .about =
+        "Opens a live editor in the browser: prints the address to open, then serves\n"
+        "until Ctrl-C. The page shows INPUT (a picture, or a video's frames) and the\n"
+        "picture the program makes of it as the program is typed, with what 'check'\n"
+        "says, the warnings, the test message, the apply command line and the plug-in's\n"
+        "script line. With -f FILE, Save (Ctrl-S) writes the program back to FILE.\n"
+        "The server listens on 127.0.0.1 only, unless --host names another address.",
+    .options = kOptions,
+    .examplesTitle = "examples",
+    .examples = "vexlor serve photo.png\n"
+                "vexlor serve -f effect.txt --clamp photo.jpg\n"
+                "vexlor serve --frame 100 'rd=rs;gd=gs;bd=bs*abs(sin(fr/10));' clip.mp4",
+    .run = RunServe,
+};
 
 }  // namespace vexlor::cli

@@ -11,7 +11,6 @@
 
 #include "cli/base/program.h"
 #include "cli/base/progress.h"
-#include "cli/commands/commands.h"
 #include "cli/commands/common.h"
 #include "cli/media/picture.h"
 #include "explain/warnings.h"
@@ -91,18 +90,16 @@ void CheckNotTerminal(int fd, const char* what) {
                                   "'vexlor stream --help')");
 }
 
-}  // namespace
-
 int RunStream(Args& args) {
   if (const std::string* file = args.Value("-f"); file && *file == "-")
     FailUsage("-f -: stream reads its frames from standard input, not the program");
   std::string program = TakeProgram(args);
   ExpectPositional(args, 0, "one PROGRAM");
-  const std::string* sizeText = args.Value("--size", "-s");
+  const std::string* sizeText = args.Value("--size");
   if (!sizeText) FailUsage("stream needs --size WIDTHxHEIGHT (or -s WIDTHxHEIGHT)");
   FrameSize size = ParseSize(*sizeText);
-  int32_t start = Int32Option(args, "--start-frame", 0);
-  int64_t limit = CountOption(args, "--frames", INT64_MAX, INT64_MAX);
+  auto start = static_cast<int32_t>(args.Number("--start-frame", 0));
+  int64_t limit = args.Number("--frames", INT64_MAX);
   Filter filter(program, args.Has("--clamp"), RunOptionsFrom(args));
   std::optional<uint32_t> seed = RandSeedOption(args);
   RequireRuns(program, filter);
@@ -164,5 +161,45 @@ int RunStream(Args& args) {
   PrintCarryWarning(args, filter.tally());
   return 0;
 }
+
+constexpr OptionSpec kOptions[] = {
+    {.name = "--size", .value = "WxH", .help = "frame size in pixels (required)",
+     .kind = ValueKind::kText, .alias = "-s"},
+    kClampOption,
+    Number("--start-frame", "N", kInt32Min, kInt32Max,
+           "frame number of the first frame (default 0)"),
+    Number("--frames", "K", 0, INT64_MAX, "stop after K frames (default: at the end of the input)"),
+    kThreadsOption,
+    kReferenceOption,
+    kRandSeedOption,
+    kQuietOption,
+    kNoWarningsOption,
+    ProgramFileOption("read PROGRAM from FILE"),
+};
+
+}  // namespace
+
+extern const Command kStreamCommand = {
+    .name = "stream",
+    .summary = "filter raw 32-bit video frames from standard input to output",
+    .usage = "vexlor stream --size WxH [OPTIONS] PROGRAM",
+    .about =
+        "Reads raw frames of W x H 32-bit pixels from standard input (bytes B, G, R, X\n"
+        "per pixel, top line first: ffmpeg's bgr0 or bgra), filters them with frame\n"
+        "numbers N, N+1, ... and writes each frame in the same format to standard\n"
+        "output as soon as it is done; the X byte out is the pixel's top byte as the\n"
+        "filter wrote it. A last, incomplete frame is an error after every complete\n"
+        "frame was written. A program that does not run is an error: see 'check';\n"
+        "parts without effect and unassigned outputs are warned about first.",
+    .options = kOptions,
+    .examplesTitle = "example (a video through ffmpeg and back)",
+    .examples =
+        "ffmpeg -v error -i in.mp4 -f rawvideo -pix_fmt bgr0 - |\n"
+        "  vexlor stream --size 640x360 --clamp 'rd=rs;gd=gs;bd=bs*abs(sin(fr/10));' |\n"
+        "  ffmpeg -v error -f rawvideo -pix_fmt bgr0 -s 640x360 -r 25 -i - -pix_fmt yuv420p \\\n"
+        "    out.mp4",
+    .after = "('vexlor apply PROGRAM in.mp4 out.mp4' does all of it in one command.)",
+    .run = RunStream,
+};
 
 }  // namespace vexlor::cli

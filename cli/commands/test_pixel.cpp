@@ -4,7 +4,6 @@
 #include <cinttypes>
 
 #include "cli/base/program.h"
-#include "cli/commands/commands.h"
 #include "cli/commands/common.h"
 
 namespace vexlor::cli {
@@ -37,20 +36,19 @@ void SourceChannels(const Args& args, float rgb[3]) {
   }
 }
 
-}  // namespace
-
 int RunTest(Args& args) {
   std::string program = TakeProgram(args);
   ExpectPositional(args, 0, "exactly one PROGRAM");
-  std::string msg = TestMessage(program);
+  bool runs = false;
+  std::string msg = TestMessage(program, &runs);
   std::printf("%s\n", msg.c_str());
-  return msg == "Error in expression !" ? 1 : 0;
+  return runs ? 0 : kExitData;
 }
 
 int RunPixel(Args& args) {
   float rgb[3] = {0.5f, 0.5f, 0.5f};
   SourceChannels(args, rgb);
-  int32_t frame = Int32Option(args, "--frame", 0);
+  auto frame = static_cast<int32_t>(args.Number("--frame", 0));
   std::string program = TakeProgram(args);
   ExpectPositional(args, 0, "one PROGRAM");
   float rd = 0, gd = 0, bd = 0;
@@ -64,5 +62,50 @@ int RunPixel(Args& args) {
   if (clamp || args.Has("--packed")) std::printf("0x%08" PRIX32 "\n", PackPixel(rd, gd, bd, clamp));
   return 0;
 }
+
+constexpr OptionSpec kTestOptions[] = {
+    ProgramFileOption("read PROGRAM from FILE (- for standard input)"),
+};
+
+constexpr OptionSpec kPixelOptions[] = {
+    Text("--rgb", "R,G,B", "source channels rs, gs, bs (0 to 255/256; above 1 warns)"),
+    Text("--bytes", "R,G,B", "source channels as bytes 0..255 (each divided by 256)"),
+    Number("--frame", "N", kInt32Min, kInt32Max, "frame number fr"),
+    Flag("--packed", "also print the packed destination pixel"),
+    Flag("--clamp", "pack with each channel limited to 0..255 (implies --packed)"),
+    Flag("--no-warnings", "no warning about --rgb values above 1"),
+    ProgramFileOption("read PROGRAM from FILE (- for standard input)"),
+};
+
+}  // namespace
+
+extern const Command kTestCommand = {
+    .name = "test",
+    .summary = "print the configuration dialog's test message for a program",
+    .usage = "vexlor test PROGRAM",
+    .about = "Runs PROGRAM once on rs = gs = bs = 0.5 at frame 100 and prints the\n"
+             "configuration dialog's test message. Exit 0 on success, 1 after\n"
+             "\"Error in expression !\".",
+    .options = kTestOptions,
+    .examplesTitle = "example",
+    .examples = "vexlor test 'rd=rs;gd=gs*0.5;bd=sin(bs*pi);'",
+    .run = RunTest,
+};
+
+extern const Command kPixelCommand = {
+    .name = "pixel",
+    .summary = "run a program on one pixel and print rd gd bd",
+    .usage = "vexlor pixel [--rgb R,G,B | --bytes R,G,B] [--frame N] [--packed]\n"
+             "             [--clamp] PROGRAM",
+    .about = "Runs PROGRAM once on the given channel values (default 0.5,0.5,0.5) and frame\n"
+             "(default 0) and prints \"rd gd bd\". With --packed or --clamp a second line\n"
+             "gives the packed destination pixel 0xXXRRGGBB as the filter writes it. Exit 1\n"
+             "when the program does not run.",
+    .options = kPixelOptions,
+    .examplesTitle = "examples",
+    .examples = "vexlor pixel --rgb 0.5,0.25,0.125 'rd=gs;gd=rs;bd=bs*2;'\n"
+                "vexlor pixel --bytes 200,100,50 --packed 'rd=rs*1.5;gd=gs;bd=bs;'",
+    .run = RunPixel,
+};
 
 }  // namespace vexlor::cli

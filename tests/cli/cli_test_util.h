@@ -10,7 +10,7 @@
 #include "cli/base/files.h"
 #include "cli/base/program.h"
 #include "cli/base/progress.h"
-#include "cli/commands/commands.h"
+#include "cli/commands/command.h"
 #include "cli/media/picture.h"
 #include "engine/engine.h"
 #include "explain/check.h"

@@ -97,12 +97,13 @@ groff -man -rcR=1 -Tascii -P-cbou "$tmp/vexlor.1" 2>/dev/null > "$tmp/vexlor.txt
 commands=$("$vexlor" --help | awk '/^commands:$/ {on = 1; next} on && !/^ / {on = 0} on {print $1}')
 check "commands listed" test -n "$commands"
 
-# The options a help text names: its usage lines and its option table rows.
+# The options a help text names: its usage lines and the terms of its option
+# table rows ("-s, --size WxH").
 help_options() {
   "$vexlor" "$@" --help |
     awk '/^usage:/ {u = 1} u && /^$/ {u = 0} u {print}
          /^[A-Za-z][^:]*:$/ {sec = $0; next} /^$/ {sec = ""}
-         sec ~ /option/ && /^ +-/ {print $1}' |
+         sec ~ /option/ && /^ +-/ {t = $0; sub(/^ +/, "", t); sub(/  .*/, "", t); print t}' |
     grep -oE -- '(^|[][ |(])--?[A-Za-z][-A-Za-z0-9]*' | sed 's/^[][ |(]//' | sort -u
 }
 
@@ -153,6 +154,8 @@ done
 touch "$tmp/effect.vx"
 check "complete: -f takes a file" expect_eq "$(complete_words vexlor check -f eff)" "effect.vx"
 check "complete: --frame takes a number" expect_eq "$(complete_words vexlor apply --frame eff)" ""
+check "complete: --format takes its words" expect_eq "$(complete_words vexlor apply --format j)" \
+  "$(printf 'jpeg\njpg')"
 
 # ---- the Debian package
 check "cpack makes the .deb" bash -c 'cd "$1" && cpack -B "$2" >/dev/null' _ "$build" "$tmp/deb"
