@@ -23,7 +23,11 @@ sys.dont_write_bytecode = True
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 import gen  # noqa: E402
+import runner  # noqa: E402
 import vexmodel  # noqa: E402
+
+# How the tool is run: set by main().
+RUNNER = None
 
 
 def pixel_args(program, rgb, frame):
@@ -49,12 +53,7 @@ def expected(command, program, rgb, frame, events=None):
 
 def actual(vexlor, command, program, rgb, frame, timeout):
     args = ["test", program] if command == "test" else pixel_args(program, rgb, frame)
-    try:
-        p = subprocess.run([vexlor] + args, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                           timeout=timeout)
-    except subprocess.TimeoutExpired:
-        return b"", "timeout"
-    return p.stdout, p.returncode
+    return RUNNER.run(args, timeout)
 
 
 def compare(vexlor, command, program, rgb, frame, timeout, events=None):
@@ -179,7 +178,11 @@ def main():
     ap.add_argument("--program", help="check this one program instead of random ones")
     ap.add_argument("--rgb", help="channels for --program, R,G,B")
     ap.add_argument("--frame", type=int, help="frame number for --program")
+    ap.add_argument("--batch", help="run the commands through this batch runner "
+                    "(tests/model/batch.cpp) instead of a process each")
     args = ap.parse_args()
+    global RUNNER
+    RUNNER = runner.Runner(args.vexlor, args.batch)
     tool = args.codes or args.vexlor
     if not tool or not os.access(tool, os.X_OK):
         print("check: give --vexlor or --codes an executable (got %r)" % tool, file=sys.stderr)
@@ -204,7 +207,7 @@ def main():
         for key in sorted(EVENTS):
             print("  %-32s %d" % (key, EVENTS[key]))
     print("%d passed, %d failed" % (passed, failed))
-    return 1 if failed else 0
+    return 1 if failed or not RUNNER.close() else 0
 
 
 if __name__ == "__main__":
