@@ -85,6 +85,18 @@ missing_module() {
     grep -q "vexlor-video.so, needed for videos, is missing" <<<"$err" && echo "$err"
 }
 check "a missing module is named" missing_module
+# A module that is not a library is named with the loader's reason.
+broken_module() {
+  local err status=0
+  mkdir -p "$tmp/broken"
+  cp "$vexlor" "$tmp/broken/vexlor"
+  echo "not a library" > "$tmp/broken/vexlor-video.so"
+  err=$("$tmp/broken/vexlor" apply --quiet 'rd=rs;gd=gs;bd=bs;' "$tmp/in.y4m" "$tmp/out4.y4m" 2>&1) ||
+    status=$?
+  expect_eq "$status $(wc -l <<<"$err")" "1 1" &&
+    grep -q "cannot load the module $tmp/broken/vexlor-video.so, needed for videos: " <<<"$err"
+}
+check "a broken module is named" broken_module
 
 # ---- the manual page against every --help
 gunzip -c "$root/usr/share/man/man1/vexlor.1.gz" > "$tmp/vexlor.1"
