@@ -335,17 +335,21 @@ bool HttpServer::Start() {
   if (s.stopped || s.daemon) return true;
   unsigned flags = MHD_USE_THREAD_PER_CONNECTION | MHD_USE_INTERNAL_POLLING_THREAD |
                    MHD_USE_POLL | MHD_USE_ITC;
-  if (s.listenFd < 0) flags |= MHD_USE_NO_LISTEN_SOCKET;
-  s.daemon = MHD_start_daemon(
-      flags, 0, nullptr, nullptr, &Impl::RequestThunk, &s,
-      MHD_OPTION_LISTEN_SOCKET, s.listenFd < 0 ? MHD_INVALID_SOCKET : s.listenFd,
-      MHD_OPTION_CONNECTION_MEMORY_LIMIT, s.limits.connectionMemory,
-      MHD_OPTION_CONNECTION_LIMIT, s.limits.maxConnections,
-      MHD_OPTION_CONNECTION_TIMEOUT, s.limits.idleSeconds,
-      MHD_OPTION_NOTIFY_COMPLETED, &Impl::CompletedThunk, &s,
-      MHD_OPTION_NOTIFY_CONNECTION, &Impl::ConnectionThunk, &s,
-      MHD_OPTION_STRICT_FOR_CLIENT, 1,
-      MHD_OPTION_END);
+  std::vector<MHD_OptionItem> options = {
+      {MHD_OPTION_CONNECTION_MEMORY_LIMIT, static_cast<intptr_t>(s.limits.connectionMemory), nullptr},
+      {MHD_OPTION_CONNECTION_LIMIT, s.limits.maxConnections, nullptr},
+      {MHD_OPTION_CONNECTION_TIMEOUT, s.limits.idleSeconds, nullptr},
+      {MHD_OPTION_NOTIFY_COMPLETED, reinterpret_cast<intptr_t>(&Impl::CompletedThunk), &s},
+      {MHD_OPTION_NOTIFY_CONNECTION, reinterpret_cast<intptr_t>(&Impl::ConnectionThunk), &s},
+      // Not strict: the strict parser answers a HTTP/1.1 request without Host
+      // with a malformed response (its head twice); the screen refuses it.
+      {MHD_OPTION_STRICT_FOR_CLIENT, 0, nullptr},
+  };
+  if (s.listenFd >= 0) options.push_back({MHD_OPTION_LISTEN_SOCKET, s.listenFd, nullptr});
+  else flags |= MHD_USE_NO_LISTEN_SOCKET;
+  options.push_back({MHD_OPTION_END, 0, nullptr});
+  s.daemon = MHD_start_daemon(flags, 0, nullptr, nullptr, &Impl::RequestThunk, &s,
+                              MHD_OPTION_ARRAY, options.data(), MHD_OPTION_END);
   if (!s.daemon) return false;
   s.listenFd = -1;  // the library's now
   s.watchdog = std::thread([&s] { s.Watch(); });
