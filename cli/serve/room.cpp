@@ -60,6 +60,9 @@ void RunEditor(const ServeOptions& options) {
 
   std::atomic<bool> signalled{false};
   std::thread waiter([&] {
+    // Named, so that it can be told from the rest: while it waits, its
+    // mask shows the stop signals open, as the one thread that takes them.
+    pthread_setname_np(pthread_self(), "vexlor-stop");
     int signal = 0;
     sigwait(&stopSignals, &signal);
     signalled = true;

@@ -431,6 +431,18 @@ TEST(ServeCommandTest, AVideoStopsCleanlyOnASignalToo) {
     EXPECT_TRUE(r.out.starts_with("status 0\n")) << signal << ": " << r.out;
     EXPECT_EQ(r.out.find("interrupted"), std::string::npos) << r.out;
   }
+  // Every thread of the serving process, the decoder's included, has both
+  // signals blocked (SigBlk bits 1 and 14) but the one that waits for them,
+  // whose mask shows them open while it waits.
+  test::RunResult masks = RunShell(
+      "cd " + test::ShellQuote(dir.path) +
+      "\n\"$VEXLOR\" serve clip.avi >out.txt 2>&1 & pid=$!\n"
+      "for i in $(seq 100); do [ -s out.txt ] && break; sleep 0.05; done\nn=0\n"
+      "for t in /proc/$pid/task/*; do m=$(sed -n 's/^SigBlk:[[:space:]]*//p' $t/status)\n"
+      "  [ $((0x$m & 0x4002)) -eq $((0x4002)) ] || [ \"$(cat $t/comm)\" = vexlor-stop ] ||\n"
+      "  n=$((n+1)); done\n"
+      "echo \"unblocked $n\"; kill -TERM $pid; wait $pid");
+  EXPECT_EQ(masks.out, "unblocked 0\n") << masks.err;
 }
 
 // A program file that is not UTF-8 would show, render and save as other
