@@ -44,14 +44,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
              SameBits(again.bd, first.bd) && RandState() == state,
          "the same program gave different results");
 
-  cli::ProgramReport report = cli::CheckProgram(text);
+  ProgramReport report = CheckProgram(text);
   bool anyFails = std::any_of(report.statements.begin(), report.statements.end(),
-                              [](const cli::StatementReport& r) { return r.fails; });
+                              [](const StatementReport& r) { return r.fails; });
   Expect(report.runs == first.ok, "check's verdict differs from the runner's");
   Expect(report.runs != anyFails, "check blames a statement of a program that runs, or none");
-  for (const cli::StatementReport& r : report.statements)
+  for (const StatementReport& r : report.statements)
     Expect(r.offset <= r.text.size(), "check's error column lies outside its statement");
-  cli::FormatReport(report, true);
+  FormatReport(report, true);
   TestMessage(text);
   return 0;
 }

@@ -29,19 +29,22 @@ bool IsLoopback(const std::string& host) {
 
 // Serves options.input until a stop signal.
 void RunEditor(const ServeOptions& options) {
-  std::unique_ptr<FrameSource> source = OpenFrameSource(options.input);
-  if (source->video() && (options.frame < 0 || options.frame >= source->count()))
-    FailUsage("--frame: " + options.input + " has frames 0 to " +
-              std::to_string(source->count() - 1));
-
-  // Every thread the server starts inherits the blocked signals; only the
-  // waiting thread receives them.
+  // Blocked before anything starts a thread: every thread the server, the
+  // engine or a video's decoder starts inherits the blocked signals, and
+  // only the waiting thread receives them. A decoder thread started earlier
+  // would take a signal with the handler of the other commands, which exits
+  // at once.
   sigset_t stopSignals;
   sigemptyset(&stopSignals);
   sigaddset(&stopSignals, SIGINT);
   sigaddset(&stopSignals, SIGTERM);
   pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
   ::signal(SIGPIPE, SIG_IGN);
+
+  std::unique_ptr<FrameSource> source = OpenFrameSource(options.input);
+  if (source->video() && (options.frame < 0 || options.frame >= source->count()))
+    FailUsage("--frame: " + options.input + " has frames 0 to " +
+              std::to_string(source->count() - 1));
 
   EditorServer server(options, std::move(source));
   server.Bind();
@@ -57,6 +60,9 @@ void RunEditor(const ServeOptions& options) {
 
   std::atomic<bool> signalled{false};
   std::thread waiter([&] {
+    // Named, so that it can be told from the rest: while it waits, its
+    // mask shows the stop signals open, as the one thread that takes them.
+    pthread_setname_np(pthread_self(), "vexlor-stop");
     int signal = 0;
     sigwait(&stopSignals, &signal);
     signalled = true;

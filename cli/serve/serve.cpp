@@ -5,19 +5,17 @@
 #include "cli/serve/serve.h"
 
 #include <arpa/inet.h>
-#include <sys/socket.h>
-#include <httplib.h>
+#include <sys/stat.h>
 
-#include <atomic>
 #include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <cstdio>
+#include <cstring>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <string_view>
-#include <thread>
 
 #include "cli/base/files.h"
 #include "cli/base/program.h"
@@ -91,16 +89,6 @@ struct HttpError {
 // refuses any other at its start, and JSON bodies can hold no other.
 std::string Dump(const json& value) {
   return value.dump(-1, ' ', false, json::error_handler_t::replace);
-}
-
-// Answers with a JSON body; errors as {"error": message}.
-void SendJson(httplib::Response& res, int status, const json& value) {
-  res.status = status;
-  res.set_content(Dump(value), "application/json");
-}
-
-void SendError(httplib::Response& res, int status, const std::string& message) {
-  SendJson(res, status, json{{"error", message}});
 }
 
 // Length in UTF-16 code units of UTF-8 text, which is how the page's editor
@@ -218,23 +206,64 @@ struct EditRequest {
   int64_t frame = 0;
 };
 
-// The body as a JSON object.
-json ParseBody(const httplib::Request& req) {
-  if (req.body.size() > kMaxRequestBody)
-    throw HttpError{413, "request body over " + std::to_string(kMaxRequestBody) + " bytes"};
+// The frame numbers a request may name: a video's own frames (a one-frame
+// video has frame 0 only), or for a picture any fr the filter takes.
+struct FrameRange {
+  int64_t min, max;
+};
+FrameRange FramesOf(bool video, int64_t count) {
+  return video ? FrameRange{0, count - 1} : FrameRange{INT32_MIN, INT32_MAX};
+}
+
+std::string FrameRangeText(FrameRange range) {
+  return "a whole number from " + std::to_string(range.min) + " to " + std::to_string(range.max);
+}
+
+// Why a field's value is refused: what the field must be, or that the body
+// has no such field.
+HttpError FieldError(const std::string& key, FrameRange frames) {
+  if (key == "program") return {400, "'program' must be a string"};
+  if (key == "clamp") return {400, "'clamp' must be true or false"};
+  if (key == "frame") return {400, "'frame' must be " + FrameRangeText(frames)};
+  return {400, "unknown field '" + key + "'"};
+}
+
+// A JSON number as a whole number, when it is one that int64_t holds: the
+// parser keeps numbers over INT64_MAX unsigned, which must not wrap.
+std::optional<int64_t> WholeNumber(const json& value) {
+  if (value.is_number_unsigned()) {
+    uint64_t n = value.get<uint64_t>();
+    if (n > static_cast<uint64_t>(INT64_MAX)) return std::nullopt;
+    return static_cast<int64_t>(n);
+  }
+  if (value.is_number_integer()) return value.get<int64_t>();
+  return std::nullopt;
+}
+
+// The body as a JSON object. A number too large for a double (1e400) stops
+// the parser; the field it was the value of is named.
+json ParseBody(const std::string& text, FrameRange frames) {
+  std::string key;  // the last key of the top object, where parsing stopped
+  json::parser_callback_t track = [&](int depth, json::parse_event_t event, json& parsed) {
+    if (depth == 1 && event == json::parse_event_t::key) key = parsed.get<std::string>();
+    return true;
+  };
   try {
-    json body = json::parse(req.body);
+    json body = json::parse(text, track);
     if (!body.is_object()) throw HttpError{400, "the request body must be a JSON object"};
     return body;
   } catch (const json::parse_error& e) {
     throw HttpError{400, "the request body is not valid JSON (at byte " +
                              std::to_string(e.byte) + ")"};
+  } catch (const json::out_of_range&) {
+    if (key.empty()) throw HttpError{400, "the request body must be a JSON object"};
+    throw FieldError(key, frames);
   }
 }
 
 // The fields of a body, allowing those named in `fields` only.
 EditRequest ParseEdit(const json& body, std::initializer_list<std::string_view> fields,
-                      int64_t frameCount) {
+                      FrameRange frames) {
   for (const auto& [key, value] : body.items()) {
     bool known = false;
     for (std::string_view f : fields) known = known || key == f;
@@ -242,8 +271,7 @@ EditRequest ParseEdit(const json& body, std::initializer_list<std::string_view> 
   }
   EditRequest edit;
   auto program = body.find("program");
-  if (program == body.end() || !program->is_string())
-    throw HttpError{400, "'program' must be a string"};
+  if (program == body.end() || !program->is_string()) throw FieldError("program", frames);
   edit.program = program->get<std::string>();
   if (edit.program.size() > static_cast<size_t>(kMaxTextLength))
     throw HttpError{413, "the program is " + std::to_string(edit.program.size()) +
@@ -252,16 +280,13 @@ EditRequest ParseEdit(const json& body, std::initializer_list<std::string_view> 
   if (edit.program.find('\0') != std::string::npos)
     throw HttpError{400, "the program holds a NUL character; a program is text"};
   if (auto clamp = body.find("clamp"); clamp != body.end()) {
-    if (!clamp->is_boolean()) throw HttpError{400, "'clamp' must be true or false"};
+    if (!clamp->is_boolean()) throw FieldError("clamp", frames);
     edit.clamp = clamp->get<bool>();
   }
   if (auto frame = body.find("frame"); frame != body.end()) {
-    int64_t max = frameCount > 1 ? frameCount - 1 : INT32_MAX;
-    int64_t min = frameCount > 1 ? 0 : INT32_MIN;
-    if (!frame->is_number_integer() || frame->get<int64_t>() < min || frame->get<int64_t>() > max)
-      throw HttpError{400, "'frame' must be a whole number from " + std::to_string(min) +
-                               " to " + std::to_string(max)};
-    edit.frame = frame->get<int64_t>();
+    std::optional<int64_t> n = WholeNumber(*frame);
+    if (!n || *n < frames.min || *n > frames.max) throw FieldError("frame", frames);
+    edit.frame = *n;
   }
   return edit;
 }
@@ -284,39 +309,38 @@ bool SameText(std::string_view a, std::string_view b) {
   return true;
 }
 
-// One route: a method and an exact path.
-struct Route {
-  const char* method;
-  const char* path;
-};
-constexpr Route kRoutes[] = {
-    {"GET", "/"},          {"GET", "/api/info"},  {"GET", "/api/source"},
-    {"POST", "/api/render"}, {"POST", "/api/check"}, {"POST", "/api/save"},
-};
+// Whether a Content-Type names JSON: the media type application/json, in
+// any case, with parameters (such as charset) or without.
+bool IsJsonType(std::string_view value) {
+  std::string_view type = value.substr(0, value.find(';'));
+  while (!type.empty() && (type.back() == ' ' || type.back() == '\t')) type.remove_suffix(1);
+  while (!type.empty() && (type.front() == ' ' || type.front() == '\t')) type.remove_prefix(1);
+  return SameText(type, "application/json");
+}
 
-// Why the server library refused a request that no handler saw.
-std::string RefusalReason(int status) {
-  static constexpr struct {
-    int status;
-    const char* reason;
-  } kReasons[] = {
-      {400, "malformed request"},
-      {404, "no such page"},
-      {413, "request body over 65536 bytes"},
-      {414, "request line too long"},
-      {500, "internal error"},
-  };
-  for (const auto& r : kReasons)
-    if (r.status == status) return r.reason;
-  return "request refused (status " + std::to_string(status) + ")";
+// The file Save writes: -f FILE, or where a symbolic link there leads, so
+// that the link stays and its target gets the program. A link to nowhere is
+// refused: the file it would make is not the one the user named.
+std::string SaveTarget(const std::string& file) {
+  struct stat st;
+  if (::lstat(file.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return file;
+  std::unique_ptr<char, decltype(&std::free)> real(::realpath(file.c_str(), nullptr), &std::free);
+  if (!real)
+    throw HttpError{500, file + " is a symbolic link that leads to no file (" +
+                             std::strerror(errno) + "): not saved"};
+  return real.get();
 }
 
 // The timing headers the page reads.
-void SetTiming(httplib::Response& res, const char* name, std::chrono::steady_clock::duration d) {
+void SetTiming(HttpResponse& res, const char* name, std::chrono::steady_clock::duration d) {
   char text[32];
   std::snprintf(text, sizeof text, "%.1f",
                 std::chrono::duration<double, std::milli>(d).count());
-  res.set_header(name, text);
+  res.headers.emplace_back(name, text);
+}
+
+HttpResponse JsonResponse(int status, const json& value) {
+  return {status, "application/json", Dump(value), {}};
 }
 
 }  // namespace
@@ -326,11 +350,10 @@ void SetTiming(httplib::Response& res, const char* name, std::chrono::steady_clo
 struct EditorServer::Impl {
   ServeOptions options;
   std::unique_ptr<FrameSource> source;
-  httplib::Server http;
+  HttpServer http;
   EngineQueue engine;
   FrameMapper mapper;  // kept from one render to the next, with its threads
   int port = 0;
-  std::atomic<bool> stopRequested{false}, serving{false};
 
   std::mutex programMutex;  // guards options.program, which Save changes
 
@@ -340,12 +363,26 @@ struct EditorServer::Impl {
   std::shared_ptr<const Picture> cachedFrame;
   std::shared_ptr<const std::vector<uint8_t>> cachedPng;
 
-  Impl(ServeOptions o, std::unique_ptr<FrameSource> s)
-      : options(std::move(o)), source(std::move(s)) {}
+  // One route: a method, an exact path and its handler.
+  struct Route {
+    const char* method;
+    const char* path;
+    HttpResponse (Impl::*handler)(const HttpRequest&);
+  };
+  static const Route kRoutes[6];
+
+  Impl(ServeOptions o, std::unique_ptr<FrameSource> s, HttpLimits limits)
+      : options(std::move(o)),
+        source(std::move(s)),
+        http(
+            limits, [this](const HttpRequest& req) { return Screen(req); },
+            [this](const HttpRequest& req) { return Dispatch(req); }) {}
 
   // The picture's index for frame number n: a video's own frame, a picture's
   // only one.
   int64_t FrameIndex(int64_t n) const { return source->video() ? n : 0; }
+
+  FrameRange Frames() const { return FramesOf(source->video(), source->count()); }
 
   // The frame at index, decoded once for all the requests that want it.
   std::shared_ptr<const Picture> SourceFrame(int64_t index) {
@@ -377,71 +414,77 @@ struct EditorServer::Impl {
     return SameText(name, "localhost") || IsAddressLiteral(name) || SameText(name, options.host);
   }
 
-  // Refuses what the routes do not serve and requests from other sites,
-  // before any body is read.
-  httplib::Server::HandlerResponse Screen(const httplib::Request& req, httplib::Response& res) {
-    if (!IsOwnHost(req.get_header_value("Host"))) {
-      SendError(res, 403, "the Host header does not name this server");
-      return httplib::Server::HandlerResponse::Handled;
-    }
-    std::string allowed;  // the methods the path takes
-    bool methodKnown = false;
+  // The route of a request, or null; `allowed` gets the methods its path takes.
+  static const Route* FindRoute(const HttpRequest& req, std::string& allowed) {
+    const Route* found = nullptr;
     for (const Route& r : kRoutes) {
       if (req.path != r.path) continue;
       allowed += (allowed.empty() ? "" : ", ") + std::string(r.method);
-      methodKnown = methodKnown || req.method == r.method ||
-                    (req.method == "HEAD" && std::string_view(r.method) == "GET");
+      if (req.method == r.method || (req.method == "HEAD" && std::string_view(r.method) == "GET"))
+        found = &r;
     }
-    if (allowed.empty()) {
-      SendError(res, 404, "no such page: " + req.path);
-    } else if (!methodKnown) {
-      res.set_header("Allow", allowed);
-      SendError(res, 405, req.method + " is not allowed on " + req.path);
-    } else if (req.method == "POST" && req.has_header("Origin") &&
-               req.get_header_value("Origin") != "http://" + req.get_header_value("Host")) {
-      SendError(res, 403, "requests from other sites are refused");
-    } else if (req.method == "POST" &&
-               !req.get_header_value("Content-Type").starts_with("application/json")) {
-      SendError(res, 415, "the request body must be JSON (Content-Type: application/json)");
-    } else {
-      return httplib::Server::HandlerResponse::Unhandled;
-    }
-    return httplib::Server::HandlerResponse::Handled;
+    return found;
   }
 
-  // Runs a handler; a refusal or failure becomes a JSON error.
-  httplib::Server::Handler Guard(void (Impl::*handler)(const httplib::Request&,
-                                                       httplib::Response&)) {
-    return [this, handler](const httplib::Request& req, httplib::Response& res) {
-      res.set_header("Cache-Control", "no-store");
-      try {
-        (this->*handler)(req, res);
-      } catch (const HttpError& e) {
-        SendError(res, e.status, e.message);
-      } catch (const Failure& e) {
-        SendError(res, 500, e.what());
-      } catch (const std::bad_alloc&) {
-        SendError(res, 500, "out of memory");
-      }
-    };
+  // Refuses what the routes do not serve and requests from other sites,
+  // before any body is read.
+  std::optional<HttpResponse> Screen(const HttpRequest& req) {
+    const std::string* host = req.Header("host");
+    if (!host || !IsOwnHost(*host))
+      return ErrorResponse(403, "the Host header does not name this server");
+    std::string allowed;
+    if (FindRoute(req, allowed)) {
+      if (req.method != "POST") return std::nullopt;
+    } else if (allowed.empty()) {
+      return ErrorResponse(404, "no such page: " + req.path);
+    } else {
+      HttpResponse refused = ErrorResponse(405, req.method + " is not allowed on " + req.path);
+      refused.headers.emplace_back("Allow", allowed);
+      return refused;
+    }
+    for (const auto& [name, value] : req.headers)
+      if (name == "origin" && value != "http://" + *host)
+        return ErrorResponse(403, "requests from other sites are refused");
+    const std::string* type = req.Header("content-type");
+    if (!type || req.HeaderCount("content-type") != 1 || !IsJsonType(*type))
+      return ErrorResponse(415, "the request body must be JSON (Content-Type: application/json)");
+    return std::nullopt;
+  }
+
+  // Answers a screened request through its route's handler; a refusal or
+  // failure becomes a JSON error.
+  HttpResponse Dispatch(const HttpRequest& req) {
+    std::string allowed;
+    const Route* route = FindRoute(req, allowed);
+    HttpResponse res;
+    try {
+      res = route ? (this->*(route->handler))(req) : ErrorResponse(404, "no such page");
+    } catch (const HttpError& e) {
+      res = ErrorResponse(e.status, e.message);
+    } catch (const Failure& e) {
+      res = ErrorResponse(500, e.what());
+    }
+    res.headers.emplace_back("Cache-Control", "no-store");
+    return res;
   }
 
   // GET /: the page, which may load nothing but from this server.
-  void Page(const httplib::Request&, httplib::Response& res) {
-    res.set_header("Content-Security-Policy",
-                   "default-src 'none'; img-src 'self' blob:; style-src 'unsafe-inline'; "
-                   "script-src 'unsafe-inline'; connect-src 'self'; base-uri 'none'; "
-                   "form-action 'none'; frame-ancestors 'none'");
-    res.set_header("X-Frame-Options", "DENY");
-    res.set_content(reinterpret_cast<const char*>(kEditorPage), kEditorPageSize,
-                    "text/html; charset=utf-8");
+  HttpResponse Page(const HttpRequest&) {
+    return {200,
+            "text/html; charset=utf-8",
+            std::string(reinterpret_cast<const char*>(kEditorPage), kEditorPageSize),
+            {{"Content-Security-Policy",
+              "default-src 'none'; img-src 'self' blob:; style-src 'unsafe-inline'; "
+              "script-src 'unsafe-inline'; connect-src 'self'; base-uri 'none'; "
+              "form-action 'none'; frame-ancestors 'none'"},
+             {"X-Frame-Options", "DENY"}}};
   }
 
   // GET /api/info: what is edited, and the settings the page starts with.
-  void Info(const httplib::Request&, httplib::Response& res) {
+  HttpResponse Info(const HttpRequest&) {
     std::lock_guard<std::mutex> lock(programMutex);
-    SendJson(res, 200,
-             {{"input", options.input},
+    return JsonResponse(
+        200, {{"input", options.input},
               {"width", source->width()},
               {"height", source->height()},
               {"frames", source->count()},
@@ -454,30 +497,29 @@ struct EditorServer::Impl {
   }
 
   // The frame number of a ?frame= parameter.
-  int64_t FrameParam(const httplib::Request& req) {
-    if (!req.has_param("frame")) return 0;
-    std::string text = req.get_param_value("frame");
-    int64_t max = source->video() ? source->count() - 1 : INT32_MAX;
-    int64_t min = source->video() ? 0 : INT32_MIN;
+  int64_t FrameParam(const HttpRequest& req) {
+    const std::string* text = req.Query("frame");
+    if (!text) return 0;
+    FrameRange range = Frames();
     char* end = nullptr;
     errno = 0;
-    long long v = std::strtoll(text.c_str(), &end, 10);
-    if (text.empty() || *end != '\0' || errno != 0 || v < min || v > max)
-      throw HttpError{400, "frame must be a whole number from " + std::to_string(min) + " to " +
-                               std::to_string(max)};
+    long long v = std::strtoll(text->c_str(), &end, 10);
+    if (text->empty() || *end != '\0' || errno != 0 || v < range.min || v > range.max)
+      throw HttpError{400, "frame must be " + FrameRangeText(range)};
     return v;
   }
 
   // GET /api/source: the source frame.
-  void Source(const httplib::Request& req, httplib::Response& res) {
+  HttpResponse Source(const HttpRequest& req) {
     std::shared_ptr<const std::vector<uint8_t>> png = SourcePng(FrameIndex(FrameParam(req)));
-    res.set_content(reinterpret_cast<const char*>(png->data()), png->size(), "image/png");
+    return {200, "image/png", std::string(png->begin(), png->end()), {}};
   }
 
   // POST /api/render: the frame as apply filters it, or why the program
   // does not run.
-  void Render(const httplib::Request& req, httplib::Response& res) {
-    EditRequest edit = ParseEdit(ParseBody(req), {"program", "clamp", "frame"}, source->count());
+  HttpResponse Render(const HttpRequest& req) {
+    EditRequest edit = ParseEdit(ParseBody(req.body, Frames()), {"program", "clamp", "frame"},
+                                 Frames());
     CheckProgramLength(edit.program);
     std::shared_ptr<const Picture> in = SourceFrame(FrameIndex(edit.frame));
     Picture out{in->width, in->height, std::vector<uint32_t>(in->pixels.size())};
@@ -498,19 +540,20 @@ struct EditorServer::Impl {
     if (failed) {
       json body = ReportJson(edit.program, *failed);
       body["message"] = kProgramDoesNotRun;
-      SendJson(res, 422, body);
-      return;
+      return JsonResponse(422, body);
     }
     auto start = std::chrono::steady_clock::now();
     std::vector<uint8_t> png = EncodePng(out, kPngStoredLevel);
+    HttpResponse res{200, "image/png", std::string(png.begin(), png.end()), {}};
     SetTiming(res, "X-Render-Ms", took);
     SetTiming(res, "X-Encode-Ms", std::chrono::steady_clock::now() - start);
-    res.set_content(reinterpret_cast<const char*>(png.data()), png.size(), "image/png");
+    return res;
   }
 
   // POST /api/check: check's report, the test message and the lines to copy.
-  void Check(const httplib::Request& req, httplib::Response& res) {
-    EditRequest edit = ParseEdit(ParseBody(req), {"program", "clamp", "frame"}, source->count());
+  HttpResponse Check(const HttpRequest& req) {
+    EditRequest edit = ParseEdit(ParseBody(req.body, Frames()), {"program", "clamp", "frame"},
+                                 Frames());
     CheckProgramLength(edit.program);
     FilterSettings settings{};
     settings.clamp = edit.clamp ? 1 : 0;
@@ -524,89 +567,55 @@ struct EditorServer::Impl {
     body["scriptLine"] = ScriptLine(settings);
     body["applyCommand"] = ApplyCommand(edit.program, edit.clamp, edit.frame, options.randSeed,
                                         options.input, source->video());
-    SendJson(res, 200, body);
+    return JsonResponse(200, body);
   }
 
   // POST /api/save: the program into -f FILE, whole or not at all.
-  void Save(const httplib::Request& req, httplib::Response& res) {
-    EditRequest edit = ParseEdit(ParseBody(req), {"program"}, source->count());
+  HttpResponse Save(const HttpRequest& req) {
+    EditRequest edit = ParseEdit(ParseBody(req.body, Frames()), {"program"}, Frames());
     if (options.programFile.empty())
       throw HttpError{409, "no program file to save to: start vexlor serve with -f FILE"};
     // The file's last line break is dropped when it is read back.
     std::string text = edit.program + "\n";
     std::lock_guard<std::mutex> lock(programMutex);
-    WriteFileAtomically(options.programFile,
+    WriteFileAtomically(SaveTarget(options.programFile),
                         std::span(reinterpret_cast<const uint8_t*>(text.data()), text.size()));
     options.program = edit.program;  // a reloaded page starts from the saved text
-    SendJson(res, 200, {{"saved", true}, {"file", options.programFile}});
-  }
-
-  // Sets the limits, the screening and the routes up.
-  void Install() {
-    http.set_payload_max_length(kMaxRequestBody);
-    // The library's default adds SO_REUSEPORT, with which a second server
-    // binds the same port and takes part of the first one's requests.
-    http.set_socket_options([](socket_t sock) {
-      int yes = 1;
-      ::setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-    });
-    // An idle browser connection holds a worker, and a stop waits for it.
-    http.set_keep_alive_timeout(2);
-    http.set_pre_routing_handler(
-        [this](const httplib::Request& req, httplib::Response& res) { return Screen(req, res); });
-    http.set_error_handler(httplib::Server::HandlerWithResponse(
-        [](const httplib::Request&, httplib::Response& res) {
-          if (!res.body.empty()) return httplib::Server::HandlerResponse::Unhandled;
-          SendError(res, res.status, RefusalReason(res.status));
-          return httplib::Server::HandlerResponse::Handled;
-        }));
-    http.set_exception_handler([](const httplib::Request&, httplib::Response& res,
-                                  std::exception_ptr) { SendError(res, 500, "internal error"); });
-    http.set_default_headers({{"X-Content-Type-Options", "nosniff"},
-                              {"Referrer-Policy", "no-referrer"}});
-    http.Get("/", Guard(&Impl::Page));
-    http.Get("/api/info", Guard(&Impl::Info));
-    http.Get("/api/source", Guard(&Impl::Source));
-    http.Post("/api/render", Guard(&Impl::Render));
-    http.Post("/api/check", Guard(&Impl::Check));
-    http.Post("/api/save", Guard(&Impl::Save));
+    return JsonResponse(200, {{"saved", true}, {"file", options.programFile}});
   }
 };
 
-EditorServer::EditorServer(ServeOptions options, std::unique_ptr<FrameSource> source)
-    : impl_(std::make_unique<Impl>(std::move(options), std::move(source))) {
-  impl_->Install();
-}
+const EditorServer::Impl::Route EditorServer::Impl::kRoutes[6] = {
+    {"GET", "/", &Impl::Page},
+    {"GET", "/api/info", &Impl::Info},
+    {"GET", "/api/source", &Impl::Source},
+    {"POST", "/api/render", &Impl::Render},
+    {"POST", "/api/check", &Impl::Check},
+    {"POST", "/api/save", &Impl::Save},
+};
+
+EditorServer::EditorServer(ServeOptions options, std::unique_ptr<FrameSource> source,
+                           HttpLimits limits)
+    : impl_(std::make_unique<Impl>(std::move(options), std::move(source), limits)) {}
 
 EditorServer::~EditorServer() { Stop(); }
 
 int EditorServer::Bind() {
-  Impl& s = *impl_;
-  const std::string& host = s.options.host;
-  if (s.options.port == 0) s.port = s.http.bind_to_any_port(host);
-  else s.port = s.http.bind_to_port(host, s.options.port) ? s.options.port : -1;
-  if (s.port <= 0)
-    FailData("cannot listen on " + host + " port " + std::to_string(s.options.port) +
-             " (in use, or not an address of this machine)");
-  return s.port;
+  impl_->port = impl_->http.Bind(impl_->options.host, impl_->options.port);
+  return impl_->port;
 }
+
+bool EditorServer::Start() { return impl_->http.Start(); }
 
 bool EditorServer::Serve() {
-  impl_->serving = true;
-  bool ok = impl_->stopRequested || impl_->http.listen_after_bind();
-  impl_->serving = false;
-  return ok;
+  if (!Start()) return false;
+  impl_->http.Wait();
+  return true;
 }
 
-void EditorServer::Stop() {
-  impl_->stopRequested = true;
-  // The server may be between its start and its first wait for connections,
-  // where a stop is not yet seen: repeat until it has returned.
-  while (impl_->serving) {
-    impl_->http.stop();
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-}
+void EditorServer::AddConnection(int fd) { impl_->http.AddConnection(fd); }
+
+void EditorServer::Stop() { impl_->http.Stop(); }
 
 std::string EditorServer::Url() const {
   const std::string& host = impl_->options.host;

@@ -13,17 +13,9 @@
 
 #include "cli/media/frames.h"
 #include "cli/serve/editor.h"
-
-namespace httplib {
-class Server;
-struct Request;
-struct Response;
-}  // namespace httplib
+#include "cli/serve/http.h"
 
 namespace vexlor::cli {
-
-// Limits on what a request may carry.
-inline constexpr size_t kMaxRequestBody = 64 * 1024;
 
 // The engine serves one job at a time. Renders wait their turn, and one that
 // is still waiting when a newer render arrives is dropped: only the newest
@@ -49,7 +41,8 @@ class EngineQueue {
 // The HTTP server of the editor: the page, the API and the one input.
 class EditorServer {
  public:
-  EditorServer(ServeOptions options, std::unique_ptr<FrameSource> source);
+  EditorServer(ServeOptions options, std::unique_ptr<FrameSource> source,
+               HttpLimits limits = {});
   ~EditorServer();
   EditorServer(const EditorServer&) = delete;
   EditorServer& operator=(const EditorServer&) = delete;
@@ -57,8 +50,13 @@ class EditorServer {
   // Binds the listening socket and returns the port; a data failure when the
   // address cannot be bound.
   int Bind();
-  // Serves until Stop; false when listening failed.
+  // Starts serving (on the bound socket, if any); false when it cannot.
+  bool Start();
+  // Starts and serves until Stop; false when serving could not start.
   bool Serve();
+  // Serves one connected socket, which the server then owns; after Start.
+  void AddConnection(int fd);
+  // Stops between requests: the answers being made are sent first.
   void Stop();
   // The address the server prints and the page is opened at.
   std::string Url() const;

@@ -387,16 +387,23 @@ TEST(EngineQueueTest, AWaitingRenderGivesWayToANewerOne) {
   EXPECT_TRUE(queue.Render([&] { ran.push_back(3); }));
 }
 
+// Starts vexlor serve --clamp on input in dir, sends it signal once it has
+// printed its address, and gives "status N" and what it printed.
+test::RunResult ServeUntilSignal(const ScratchDir& dir, const std::string& input,
+                                 const std::string& signal) {
+  return RunShell(
+      // Job control, so that the background server does not ignore SIGINT.
+      "set -m\ncd " + test::ShellQuote(dir.path) + "\nrm -f out.txt\n\"$VEXLOR\" serve --clamp " +
+      input + " >out.txt 2>err.txt & pid=$!\n"
+      "for i in $(seq 100); do [ -s out.txt ] && break; sleep 0.05; done\n"
+      "kill -" + signal + " $pid; wait $pid; echo \"status $?\"; cat out.txt err.txt");
+}
+
 TEST(ServeCommandTest, PrintsItsAddressAndStopsCleanlyOnASignal) {
   ScratchDir dir;
   WritePicture(dir.File("in.png"), test::NoisePicture(8, 8, 1));
   for (const char* signal : {"INT", "TERM"}) {
-    test::RunResult r = RunShell(
-        // Job control, so that the background server does not ignore SIGINT.
-        "set -m\ncd " + test::ShellQuote(dir.path) +
-        "\nrm -f out.txt\n\"$VEXLOR\" serve --clamp in.png >out.txt 2>err.txt & pid=$!\n"
-        "for i in $(seq 100); do [ -s out.txt ] && break; sleep 0.05; done\n"
-        "kill -" + std::string(signal) + " $pid; wait $pid; echo \"status $?\"; cat out.txt err.txt");
+    test::RunResult r = ServeUntilSignal(dir, "in.png", signal);
     EXPECT_TRUE(r.out.starts_with("status 0\n")) << r.out;
     std::string line = r.out.substr(r.out.find('\n') + 1);
     EXPECT_TRUE(line.starts_with("vexlor: editing in.png on http://127.0.0.1:")) << line;
@@ -407,6 +414,35 @@ TEST(ServeCommandTest, PrintsItsAddressAndStopsCleanlyOnASignal) {
   test::RunResult missing = RunVexlor({"serve", dir.File("none.png")});
   EXPECT_EQ(missing.status, kExitData);
   EXPECT_NE(missing.err.find("none.png"), std::string::npos);
+}
+
+// A video's decoder runs threads of its own. They are started with the stop
+// signals blocked, like the server's, so that the signal reaches the thread
+// that stops the server between requests rather than the other commands'
+// handler, which exits at once with 130 or 143.
+TEST(ServeCommandTest, AVideoStopsCleanlyOnASignalToo) {
+  ScratchDir dir;
+  test::RunResult made = RunShell("cd " + test::ShellQuote(dir.path) +
+                                  " && ffmpeg -v error -f lavfi -i testsrc2=size=160x120:rate=25 "
+                                  "-frames:v 30 -c:v mpeg4 clip.avi");
+  ASSERT_EQ(made.status, 0) << made.err;
+  for (const char* signal : {"INT", "TERM", "INT", "TERM"}) {
+    test::RunResult r = ServeUntilSignal(dir, "clip.avi", signal);
+    EXPECT_TRUE(r.out.starts_with("status 0\n")) << signal << ": " << r.out;
+    EXPECT_EQ(r.out.find("interrupted"), std::string::npos) << r.out;
+  }
+  // Every thread of the serving process, the decoder's included, has both
+  // signals blocked (SigBlk bits 1 and 14) but the one that waits for them,
+  // whose mask shows them open while it waits.
+  test::RunResult masks = RunShell(
+      "cd " + test::ShellQuote(dir.path) +
+      "\n\"$VEXLOR\" serve clip.avi >out.txt 2>&1 & pid=$!\n"
+      "for i in $(seq 100); do [ -s out.txt ] && break; sleep 0.05; done\nn=0\n"
+      "for t in /proc/$pid/task/*; do m=$(sed -n 's/^SigBlk:[[:space:]]*//p' $t/status)\n"
+      "  [ $((0x$m & 0x4002)) -eq $((0x4002)) ] || [ \"$(cat $t/comm)\" = vexlor-stop ] ||\n"
+      "  n=$((n+1)); done\n"
+      "echo \"unblocked $n\"; kill -TERM $pid; wait $pid");
+  EXPECT_EQ(masks.out, "unblocked 0\n") << masks.err;
 }
 
 // A program file that is not UTF-8 would show, render and save as other

@@ -66,7 +66,7 @@ check "apply output pixels" expect_eq "$(tail -c 6 "$tmp/out.ppm" | od -An -tx1 
   "408040ff0014"
 # Pictures need no module: the tool maps none of FFmpeg's or the HTTP library's.
 check "apply on a picture loads no module" bash -c '! LD_DEBUG=libs "$1" apply --quiet \
-  "rd=gs;gd=rs;bd=bs;" "$2" "$3" 2>&1 | grep -E "libav|httplib|vexlor-"' \
+  "rd=gs;gd=rs;bd=bs;" "$2" "$3" 2>&1 | grep -E "libav|microhttpd|httplib|vexlor-"' \
   _ "$vexlor" "$tmp/in.ppm" "$tmp/out2.ppm"
 # A video goes through the video module, found beside the installed tool.
 printf 'YUV4MPEG2 W2 H2 F25:1 Ip A1:1 C444\nFRAME\n' > "$tmp/in.y4m"
