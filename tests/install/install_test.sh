@@ -43,7 +43,7 @@ installs_all() {
   local file missing=()
   for file in usr/bin/vexlor usr/share/man/man1/vexlor.1.gz \
       usr/share/bash-completion/completions/vexlor usr/share/doc/vexlor/README.md \
-      usr/share/doc/vexlor/LICENSE usr/share/doc/vexlor/copyright; do
+      usr/share/doc/vexlor/LICENSE usr/share/doc/vexlor/copyright usr/lib/frei0r-1/vexlor.so; do
     grep -qxF "$file" <<<"$installed_files" || missing+=("$file")
   done
   [ ${#missing[@]} -eq 0 ] || { echo "not installed: ${missing[*]}"; return 1; }
