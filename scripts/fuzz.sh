@@ -21,6 +21,7 @@ targets=(
   "frame|2064"
   "picture|8192"
   "script_line|2100"
+  "frei0r_params|4096"
 )
 
 cmake --preset fuzz >/dev/null
