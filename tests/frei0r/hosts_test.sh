@@ -14,22 +14,9 @@ set -uo pipefail
 host=$1 vexlor=$(realpath "$2") plugin=$(realpath "$3")
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
-passed=0 failed=0
 W=64 H=48 FRAMES=10
-
-# Counts one check: ok when the command succeeds, FAIL with its output if not.
-check() {
-  local name=$1 output
-  shift
-  if output=$("$@" 2>&1); then
-    passed=$((passed + 1))
-    echo "ok: $name"
-  else
-    failed=$((failed + 1))
-    echo "FAIL: $name"
-    [ -n "$output" ] && sed 's/^/    /' <<<"$output"
-  fi
-}
+# shellcheck source=../check.sh
+. "$(dirname "$0")/../check.sh"
 
 # The hosts find the plug-in through FREI0R_PATH; GStreamer keeps its
 # registry here, so that no cached scan of another build is used.
@@ -214,7 +201,7 @@ test_gst() {
     grep -q "frame-rate .*: Frames per second"'
 }
 
-export -f check same raw said_once frames_of ffmpeg_run melt_run gst_run
+export -f same raw said_once frames_of ffmpeg_run melt_run gst_run
 export W H
 case $host in
   ffmpeg) test_ffmpeg ;;
