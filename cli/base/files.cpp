@@ -11,15 +11,11 @@
 
 namespace vexlor::cli {
 
-namespace {
+FileDescriptor::~FileDescriptor() {
+  if (fd >= 0) ::close(fd);
+}
 
-// Closes a descriptor when it goes out of scope.
-struct FileDescriptor {
-  int fd;
-  ~FileDescriptor() {
-    if (fd >= 0) ::close(fd);
-  }
-};
+namespace {
 
 void WriteAll(int fd, std::span<const uint8_t> bytes, const std::string& what) {
   while (!bytes.empty()) {
@@ -30,15 +26,16 @@ void WriteAll(int fd, std::span<const uint8_t> bytes, const std::string& what) {
   }
 }
 
-// Reads fd to its end; `name` names it in failures.
-std::vector<uint8_t> ReadAll(int fd, const std::string& name, uint64_t limit, const char* kind) {
+}  // namespace
+
+std::vector<uint8_t> ReadDescriptor(int fd, const std::string& name, uint64_t limit,
+                                    const char* kind, std::vector<uint8_t> bytes) {
   struct stat st;
   if (::fstat(fd, &st) != 0) FailErrno(name + ": cannot read");
   if (S_ISDIR(st.st_mode)) FailData(name + ": is a directory, not a file");
   std::string tooLarge =
       name + ": more than " + std::to_string(limit) + " bytes, too large for a " + kind;
   if (S_ISREG(st.st_mode) && uint64_t(st.st_size) > limit) FailData(tooLarge);
-  std::vector<uint8_t> bytes;
   if (S_ISREG(st.st_mode)) bytes.reserve(static_cast<size_t>(st.st_size));
   uint8_t buf[65536];
   for (;;) {
@@ -52,16 +49,14 @@ std::vector<uint8_t> ReadAll(int fd, const std::string& name, uint64_t limit, co
   return bytes;
 }
 
-}  // namespace
-
 std::vector<uint8_t> ReadWholeFile(const std::string& path, uint64_t limit, const char* kind) {
   FileDescriptor file{::open(path.c_str(), O_RDONLY | O_CLOEXEC)};
   if (file.fd < 0) FailErrno(path + ": cannot open");
-  return ReadAll(file.fd, path, limit, kind);
+  return ReadDescriptor(file.fd, path, limit, kind);
 }
 
 std::vector<uint8_t> ReadStandardInput(uint64_t limit, const char* kind) {
-  return ReadAll(STDIN_FILENO, "standard input", limit, kind);
+  return ReadDescriptor(STDIN_FILENO, "standard input", limit, kind);
 }
 
 void WriteStandardOutput(std::span<const uint8_t> bytes) {

@@ -10,11 +10,24 @@
 
 namespace vexlor::cli {
 
+// Closes a descriptor when it goes out of scope.
+struct FileDescriptor {
+  explicit FileDescriptor(int descriptor) : fd(descriptor) {}
+  int fd;
+  FileDescriptor(const FileDescriptor&) = delete;
+  FileDescriptor& operator=(const FileDescriptor&) = delete;
+  ~FileDescriptor();
+};
+
 // The whole of a file, or of standard input. An endless or huge input (a
 // device, a pipe, a file of any size) is refused once it passes `limit`
 // bytes, as too large for the `kind` of file it should be.
 std::vector<uint8_t> ReadWholeFile(const std::string& path, uint64_t limit, const char* kind);
 std::vector<uint8_t> ReadStandardInput(uint64_t limit, const char* kind);
+// The rest of an open descriptor after the `bytes` already read from it,
+// likewise; `name` names it in failures.
+std::vector<uint8_t> ReadDescriptor(int fd, const std::string& name, uint64_t limit,
+                                    const char* kind, std::vector<uint8_t> bytes = {});
 // No PNG or PPM picture of at most kMaxPixels pixels is larger, whatever its
 // encoding (uncompressed 16-bit RGBA takes 2 GiB).
 inline constexpr uint64_t kMaxPictureFileBytes = uint64_t{1} << 32;

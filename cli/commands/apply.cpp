@@ -13,10 +13,12 @@ namespace vexlor::cli {
 
 namespace {
 
-// Whether INPUT is a video; a media file the tool does not read fails here.
-bool InputIsVideo(const std::string& input) {
-  if (input == "-" || StartsLikePicture(input)) return false;
-  if (Video().IsVideoFile(input)) return true;
+// INPUT's picture, read whole, or nothing when INPUT is a video; a media file
+// the tool does not read fails here.
+std::optional<Picture> ReadInput(const std::string& input) {
+  if (input == "-") return ReadPicture(input);
+  std::optional<Picture> picture = ReadIfPicture(input);
+  if (picture || Video().IsVideoFile(input)) return picture;
   Video().Probe(input);
   FailData(input + ": unsupported format (neither a video nor a PNG, PPM or JPEG picture)");
 }
@@ -29,8 +31,7 @@ void RefuseOptions(const Args& args, InputKind other, const char* kind) {
         FailUsage(name + " is for " + kind + " only");
 }
 
-void ApplyPicture(Args& args, Filter& filter, const std::string& input,
-                  const std::string& output) {
+void ApplyPicture(Args& args, Filter& filter, const Picture& in, const std::string& output) {
   const std::string* formatName = args.Value("--format");
   if (formatName && output != "-") FailUsage("--format is for OUTPUT '-' only");
   if (output == "-" && !formatName) FailUsage("OUTPUT '-' needs --format png, ppm or jpg");
@@ -40,7 +41,6 @@ void ApplyPicture(Args& args, Filter& filter, const std::string& input,
   std::optional<uint32_t> seed = RandSeedOption(args);
   Progress progress = Progress::ForArgs(args);
 
-  Picture in = ReadPicture(input);
   Picture out{in.width, in.height, std::vector<uint32_t>(in.pixels.size())};
   if (seed) filter.StartRand(*seed, 0);
   filter.Map(in.View(), out.View(), frame);
@@ -87,7 +87,8 @@ int RunApply(Args& args) {
                       "video (.mp4, .mkv, .mov, .webm, .avi, .y4m, ...)");
   if (input == "-" && !pictureOut)
     FailUsage("INPUT '-' is read as a picture; a video OUTPUT needs a video file as INPUT");
-  bool videoIn = InputIsVideo(input);
+  std::optional<Picture> picture = ReadInput(input);
+  bool videoIn = !picture;
   if (videoIn && pictureOut)
     FailUsage(input + " is a video and " + output +
               " a picture; name a video OUTPUT (.mp4, .mkv, ...), or pick a frame with 'ffmpeg "
@@ -100,7 +101,7 @@ int RunApply(Args& args) {
     ApplyVideoFile(args, filter, input, output);
   } else {
     RefuseOptions(args, InputKind::kVideo, "videos");
-    ApplyPicture(args, filter, input, output);
+    ApplyPicture(args, filter, *picture, output);
   }
   return 0;
 }

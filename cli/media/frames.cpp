@@ -7,8 +7,9 @@
 namespace vexlor::cli {
 
 std::unique_ptr<FrameSource> OpenFrameSource(const std::string& path) {
-  if (path == "-" || StartsLikePicture(path))
-    return std::make_unique<PictureSource>(ReadPicture(path));
+  if (path == "-") return std::make_unique<PictureSource>(ReadPicture(path));
+  if (std::optional<Picture> picture = ReadIfPicture(path))
+    return std::make_unique<PictureSource>(std::move(*picture));
   return Video().OpenFrames(path);
 }
 

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 
 #include "cli/base/files.h"
 #include "cli/media/picture.h"
@@ -106,19 +107,35 @@ bool IsPictureBytes(std::span<const uint8_t> bytes) {
          (bytes.size() >= 2 && bytes[0] == 'P' && bytes[1] >= '1' && bytes[1] <= '7');
 }
 
-bool StartsLikePicture(const std::string& path) {
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) FailErrno(path + ": cannot open");
-  struct stat st;
-  if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
-    ::close(fd);
-    FailData(path + ": is a directory, not a file");
+// Reads up to size bytes of fd into head, fewer only at its end.
+size_t ReadHead(int fd, uint8_t* head, size_t size, const std::string& path) {
+  size_t got = 0;
+  while (got < size) {
+    ssize_t n = ::read(fd, head + got, size - got);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) FailErrno(path + ": cannot read");
+    if (n == 0) break;
+    got += size_t(n);
   }
+  return got;
+}
+
+std::optional<Picture> ReadIfPicture(const std::string& path) {
+  FileDescriptor file{::open(path.c_str(), O_RDONLY | O_CLOEXEC)};
+  if (file.fd < 0) FailErrno(path + ": cannot open");
+  struct stat st;
+  if (::fstat(file.fd, &st) != 0) FailErrno(path + ": cannot read");
+  if (S_ISDIR(st.st_mode)) FailData(path + ": is a directory, not a file");
   uint8_t head[8];
-  ssize_t n = ::read(fd, head, sizeof head);
-  ::close(fd);
-  if (n < 0) FailErrno(path + ": cannot read");
-  return IsPictureBytes(std::span(head, size_t(n)));
+  size_t got = ReadHead(file.fd, head, sizeof head, path);
+  bool picture = IsPictureBytes(std::span(head, got));
+  if (!picture && S_ISREG(st.st_mode)) return std::nullopt;
+  if (!picture)
+    FailData(path + ": not a picture, and a video must be a regular file: a pipe or FIFO can "
+                    "be read only once; save it to a file first");
+  return DecodePicture(ReadDescriptor(file.fd, path, kMaxPictureFileBytes, "picture",
+                                      std::vector<uint8_t>(head, head + got)),
+                       path);
 }
 
 

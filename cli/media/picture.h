@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -44,9 +45,12 @@ bool IsPictureName(const std::string& path);
 PictureFormat FormatNamed(const std::string& name);
 // Whether bytes start like a picture file the tool reads (PNG, PPM, JPEG).
 bool IsPictureBytes(std::span<const uint8_t> bytes);
-// Whether a file starts like a picture file the tool reads; a data failure
-// when it cannot be read or is a directory.
-bool StartsLikePicture(const std::string& path);
+// The picture a file holds, read whole, or nothing when it does not start like
+// one (a video, for the video room to open again). Each file is opened once: a
+// FIFO, a pipe or a process substitution can be read only once, so one that
+// holds no picture is refused with the reason. A data failure also when the
+// file cannot be read or is a directory.
+std::optional<Picture> ReadIfPicture(const std::string& path);
 
 // Decoders take a file's bytes; `name` appears in their failure messages.
 Picture DecodePicture(std::span<const uint8_t> bytes, const std::string& name);

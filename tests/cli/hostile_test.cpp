@@ -231,6 +231,34 @@ TEST(HostileInputTest, EndlessOrHugeInputsAreCutOffAtTheirLimit) {
       "huge.png: more than 4294967296 bytes, too large for a picture");
 }
 
+// A FIFO, a pipe and a process substitution can be read only once: a picture
+// in one is read whole, once; a video is refused at once with the reason,
+// not waited on or called an unknown format.
+TEST(HostileInputTest, InputsThatCanBeReadOnlyOnceAreReadOnce) {
+  ScratchDir dir;
+  cli::Picture picture = NoisePicture(5, 4, 9);
+  WriteFile(dir.File("in.png"), Bytes(cli::EncodePng(picture)));
+  std::string expected = Bytes(cli::EncodePng(picture));
+  std::string q = ShellQuote(dir.path);
+  RunResult fifo = RunShell("cd " + q + " && mkfifo f && { cat in.png > f & } && " +
+                            "\"$VEXLOR\" apply 'rd=rs;gd=gs;bd=bs;' f out.png");
+  EXPECT_EQ(fifo.status, 0) << fifo.err;
+  EXPECT_EQ(ReadFile(dir.File("out.png")), expected);
+  RunResult substituted = RunShell("cd " + q + " && exec bash -c '\"$0\" apply " +
+                                   "\"rd=rs;gd=gs;bd=bs;\" <(cat in.png) sub.png' \"$VEXLOR\"");
+  EXPECT_EQ(substituted.status, 0) << substituted.err;
+  EXPECT_EQ(ReadFile(dir.File("sub.png")), expected);
+  // Not a picture: refused without a second open that would wait forever.
+  RunResult video = RunShell("cd " + q + " && exec bash -c '\"$0\" apply " +
+                             "\"rd=rs;gd=gs;bd=bs;\" <(printf \"%040d\" 0) v.mkv' \"$VEXLOR\"");
+  EXPECT_EQ(video.status, 1);
+  EXPECT_NE(video.err.find("a video must be a regular file: a pipe or FIFO can be read only "
+                           "once; save it to a file first"),
+            std::string::npos)
+      << video.err;
+  EXPECT_EQ(video.err.find('\n'), video.err.size() - 1) << video.err;
+}
+
 // ---- Outputs that cannot be written -----------------------------------------------
 
 TEST(HostileInputTest, AnUnwritableDirectoryGetsNoFile) {
@@ -265,24 +293,44 @@ TEST(HostileInputTest, AWriteCutShortLeavesTheOutputAsItWas) {
   EXPECT_EQ(dir.Names(), (std::vector<std::string>{"in.png", "out.png"}));
 }
 
+// Runs `apply` from IN to OUT on a 64 KiB file system of its own, mounted in
+// a private namespace, where OUT held "keep me" and `fill` KiB were taken;
+// RunResult's out has OUT's bytes then the file system's names. Skips where
+// no private mount namespace or tmpfs can be had.
+RunResult ApplyOnASmallDisk(const std::string& in, const std::string& out, int fill) {
+  ScratchDir dir;
+  std::string small = ShellQuote(dir.path);
+  std::string script = "mount -t tmpfs -o size=64k vexlor " + small + " || exit 99\n" +
+                       "cd " + small + " && printf 'keep me' >" + out + "\n" +
+                       "head -c " + std::to_string(fill) + "k /dev/zero >fill\n" +
+                       "\"$VEXLOR\" apply --quiet 'rd=rs;gd=gs;bd=bs;' " + ShellQuote(in) + " " +
+                       out + "\nstatus=$?\ncat " + out + "; echo; rm fill; ls -A\nexit $status";
+  return RunShell("exec unshare -rm sh -c " + ShellQuote("VEXLOR=\"$0\"\n" + script) +
+                  " \"$VEXLOR\"");
+}
+
 TEST(HostileInputTest, AFullFileSystemLeavesTheOutputAsItWas) {
-  // A 64 KiB file system of its own, mounted in a private namespace.
   if (RunShell("unshare -rm true").status != 0)
     GTEST_SKIP() << "no private mount namespace here (unshare -rm)";
   ScratchDir dir;
   WriteFile(dir.File("in.png"), NoisePng());
-  std::filesystem::create_directory(dir.File("small"));
-  std::string small = ShellQuote(dir.File("small"));
-  std::string script = "mount -t tmpfs -o size=64k vexlor " + small + " || exit 99\n" +
-                       "printf 'keep me' >" + small + "/out.png\n" +
-                       "\"$VEXLOR\" apply 'rd=rs;gd=gs;bd=bs;' " + ShellQuote(dir.File("in.png")) + " " +
-                       small + "/out.png\nstatus=$?\ncat " + small + "/out.png; echo; ls -A " +
-                       small + "\nexit $status";
-  RunResult r = RunShell("exec unshare -rm sh -c " + ShellQuote("VEXLOR=\"$0\"\n" + script) +
-                         " \"$VEXLOR\"");
+  RunResult r = ApplyOnASmallDisk(dir.File("in.png"), "out.png", 0);
   if (r.status == 99) GTEST_SKIP() << "no tmpfs mount here: " << r.err;
   ExpectRefused(r, 1, "out.png: cannot write: No space left on device");
   EXPECT_EQ(r.out, "keep me\nout.png\n");
+  // A video, with the disk full from the start and part way: the disk is
+  // named, not the container.
+  std::string clip = dir.File("in.mkv");
+  RunShell("ffmpeg -v error -f lavfi -i testsrc2=size=320x240:rate=25 -t 4 -c:v ffv1 " +
+           ShellQuote(clip));
+  for (int fill : {56, 0}) {
+    r = ApplyOnASmallDisk(clip, "out.mp4", fill);
+    EXPECT_EQ(r.status, 1) << fill;
+    EXPECT_NE(r.err.find("out.mp4: cannot write: No space left on device"), std::string::npos)
+        << fill << ": " << r.err;
+    EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << r.err;
+    EXPECT_EQ(r.out, "keep me\nout.mp4\n");
+  }
 }
 
 }  // namespace
