@@ -39,7 +39,7 @@ struct OptionSpec {
 // Option specs for the usual kinds of value.
 constexpr OptionSpec Flag(std::string_view name, std::string_view help,
                           InputKind input = InputKind::kAny) {
-  return {.name = name, .help = help, .input = input};
+  return {.name = name, .value = {}, .help = help, .input = input};
 }
 constexpr OptionSpec Number(std::string_view name, std::string_view value, int64_t min,
                             int64_t max, std::string_view help,

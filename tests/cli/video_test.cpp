@@ -340,12 +340,39 @@ TEST(VideoTest, BadInputsGetOneLineAndLeaveNothing) {
   EXPECT_EQ(r.status, 0) << r.err;
 }
 
-// Starts a long render, sends it `signal` once it is under way and returns
-// its exit status and messages.
-RunResult Interrupted(const std::string& in, const std::string& out, int signal) {
-  return RunShell("\"$VEXLOR\" apply --reference 'rd=sin(rs*9);gd=gs;bd=bs;' " + Q(in) + " " +
-                  Q(out) + " & pid=$!; sleep 0.7; kill -" + std::to_string(signal) +
-                  " $pid; wait $pid");
+// A sound stream copied as it is whose setup no decoder reads (a Vorbis setup
+// header with its first codebook's sync pattern damaged) would give a file
+// no player opens: refused like damaged video, with the ways on.
+TEST(VideoTest, CopiedSoundWithADamagedSetupIsRefused) {
+  ScratchDir dir;
+  std::string good = dir.File("vorbis.mkv");
+  MakeClip(good, 1, "-c:v ffv1", "-c:a libvorbis");
+  std::string bytes = ReadFile(good);
+  size_t setup = bytes.find("\x05vorbis");
+  ASSERT_NE(setup, std::string::npos);
+  bytes.replace(setup + 8, 3, "XXX");
+  std::string bad = dir.File("bad.mkv");
+  WriteFile(bad, bytes);
+  const std::string prog = "rd=rs;gd=gs;bd=bs;";
+  RunResult r = Apply({prog, bad, dir.File("out.mkv")});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "vexlor: " + bad + ": its stream 1 (audio, vorbis) is damaged: its decoder "
+                   "cannot read the stream's setup; --no-audio leaves it out, --ignore-damage "
+                   "copies it as it is\n");
+  EXPECT_EQ(dir.Names(), (std::vector<std::string>{"bad.mkv", "vorbis.mkv"}));
+  EXPECT_EQ(Apply({"--no-audio", prog, bad, dir.File("out.mkv")}).status, 0);
+  EXPECT_EQ(Apply({prog, good, dir.File("good-out.mkv")}).status, 0);
+}
+
+// Starts a long render after `prelude`, with SIGINT and SIGQUIT at their
+// default (a shell's background job ignores them, and the tool then keeps
+// ignoring them), sends it `signal` once it is under way and
+// returns its exit status and messages.
+RunResult Interrupted(const std::string& in, const std::string& out, int signal,
+                      const std::string& prelude = "") {
+  return RunShell(prelude + "env --default-signal=INT,QUIT \"$VEXLOR\" apply --reference " +
+                  "'rd=sin(rs*9);gd=gs;bd=bs;' " + Q(in) + " " + Q(out) + " & pid=$!; " +
+                  "sleep 0.7; kill -" + std::to_string(signal) + " $pid; wait $pid");
 }
 
 TEST(VideoTest, InterruptionRemovesThePartialOutputAndKeepsTheOldOne) {
@@ -355,10 +382,10 @@ TEST(VideoTest, InterruptionRemovesThePartialOutputAndKeepsTheOldOne) {
   WriteFile(out, "keep me");
   struct {
     int signal, status;
-  } cases[] = {{SIGINT, 130}, {SIGTERM, 143}};
+  } cases[] = {{SIGHUP, 129}, {SIGINT, 130}, {SIGQUIT, 131}, {SIGPIPE, 141}, {SIGTERM, 143}};
   for (const auto& c : cases) {
     RunResult r = Interrupted(in, out, c.signal);
-    EXPECT_EQ(r.status, c.status);
+    EXPECT_EQ(r.status, c.status) << strsignal(c.signal);
     EXPECT_EQ(r.err, "vexlor: interrupted; the output was not written\n");
     EXPECT_EQ(ReadFile(out), "keep me");
     EXPECT_EQ(dir.Names(), (std::vector<std::string>{"in.mkv", "out.mp4"}));
@@ -371,6 +398,13 @@ TEST(VideoTest, InterruptionRemovesThePartialOutputAndKeepsTheOldOne) {
   EXPECT_EQ(r.err.rfind("vexlor: interrupted", 0), 0u) << r.err;
   EXPECT_EQ(ReadFile(dir.File("out.png")), "keep me");
   EXPECT_EQ(dir.Names(), (std::vector<std::string>{"big.ppm", "in.mkv", "out.mp4", "out.png"}));
+
+  // A hang-up its parent ignores (nohup) stays ignored: the render ends and
+  // writes its output.
+  WriteFile(dir.File("kept.png"), "old");
+  r = Interrupted(dir.File("big.ppm"), dir.File("kept.png"), SIGHUP, "trap '' HUP; ");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(ReadFile(dir.File("kept.png")).substr(1, 3), "PNG");
 }
 
 TEST(VideoTest, EditorReadsAnyFrameInAnyOrder) {

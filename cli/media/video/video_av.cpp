@@ -27,6 +27,16 @@ std::string ErrorText(int code) {
   return text;
 }
 
+bool SetupReadable(const AVCodecParameters& parameters) {
+  const AVCodec* decoder = avcodec_find_decoder(parameters.codec_id);
+  if (!decoder) return true;
+  Codec context(avcodec_alloc_context3(decoder));
+  if (!context) throw std::bad_alloc();
+  if (avcodec_parameters_to_context(context.get(), &parameters) < 0) return false;
+  context->thread_count = 1;
+  return avcodec_open2(context.get(), decoder, nullptr) >= 0;
+}
+
 void Quiet() { av_log_set_level(AV_LOG_QUIET); }
 
 Converter::Converter(const AVFrame& like, AVRational timeBase, AVRational aspect,

@@ -58,6 +58,12 @@ Packet NewPacket();
 // The libraries' text for an error code.
 std::string ErrorText(int code);
 
+// Whether a decoder of the stream's codec reads the stream's setup (its
+// extradata: a Vorbis stream's setup header, AAC's configuration). A stream
+// copied as it is whose setup no decoder can read would give a file no player
+// opens. True when there is no decoder to ask.
+bool SetupReadable(const AVCodecParameters& parameters);
+
 // Silences the libraries' own logging: failures are reported in one line by
 // the caller, in its words.
 void Quiet();

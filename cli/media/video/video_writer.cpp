@@ -3,11 +3,20 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cstring>
 
 namespace vexlor::cli {
 
 namespace {
+
+// Whether a muxer's failure is the file's (a full disk, a quota, a size
+// limit, a failing device) rather than the streams'.
+bool WriteError(int status) {
+  for (int error : {ENOSPC, EDQUOT, EFBIG, EIO})
+    if (status == AVERROR(error)) return true;
+  return false;
+}
 
 // The video encoder each container gets by default; any other extension
 // gets its container's own default video encoder.
@@ -216,6 +225,11 @@ VideoWriter::VideoWriter(const VideoJob& job, const VideoReader& reader, int64_t
                av_get_media_type_string(type) + ", " + avcodec_get_name(s.codecpar->codec_id) +
                ") cannot go into a ." + Extension(job.output) +
                " file; choose another OUTPUT extension (.mkv holds most) or --no-audio");
+    if (!job.ignoreDamage && !av::SetupReadable(*s.codecpar))
+      FailData(job.input + ": its stream " + std::to_string(i) + " (" +
+               av_get_media_type_string(type) + ", " + avcodec_get_name(s.codecpar->codec_id) +
+               ") is damaged: its decoder cannot read the stream's setup; --no-audio leaves it "
+               "out, --ignore-damage copies it as it is");
     AVStream* copy = avformat_new_stream(format_.get(), nullptr);
     if (!copy) throw std::bad_alloc();
     avcodec_parameters_copy(copy->codecpar, s.codecpar);
@@ -242,6 +256,8 @@ VideoWriter::VideoWriter(const VideoJob& job, const VideoReader& reader, int64_t
     av_dict_set(&muxOptions, "movflags", "+faststart", 0);
   status = avformat_write_header(format_.get(), &muxOptions);
   av_dict_free(&muxOptions);
+  if (status < 0 && WriteError(status))
+    FailData(job.output + ": cannot write: " + av::ErrorText(status));
   if (status < 0)
     FailData(job.output + ": cannot start the file (" + av::ErrorText(status) +
              "); a stream may not fit its container: try another extension or --no-audio");
@@ -304,14 +320,14 @@ void VideoWriter::Copy(AVPacket* packet) {
 
 void VideoWriter::Mux(AVPacket* packet) {
   int status = av_interleaved_write_frame(format_.get(), packet);
-  if (status < 0) FailData(output_ + ": cannot write (" + av::ErrorText(status) + ")");
+  if (status < 0) FailData(output_ + ": cannot write: " + av::ErrorText(status));
 }
 
 void VideoWriter::Finish() {
   Encode(nullptr);
   int status = av_write_trailer(format_.get());
   if (status >= 0) status = avio_closep(&format_->pb);
-  if (status < 0) FailData(output_ + ": cannot write (" + av::ErrorText(status) + ")");
+  if (status < 0) FailData(output_ + ": cannot write: " + av::ErrorText(status));
   file_->Commit();
 }
 
