@@ -71,8 +71,10 @@ long VEXLOR_CDECL QueryParams(FilterActivation*, const FilterFunctions*) {
 int VEXLOR_CDECL StartOrEnd(FilterActivation*, const FilterFunctions*) { return 0; }
 
 // Runs the modal dialog on the record in place: 0 after OK, 1 after Cancel,
-// -1 when the dialog cannot be created.
+// -1 when the dialog cannot be created. The dialog's window code runs in the
+// host's floating-point state, and whatever flags it sets are cleared after.
 int VEXLOR_CDECL ConfigureFilter(FilterActivation* fa, const FilterFunctions*, HostWindow parent) {
+  FpuKeeper fpu;
   auto instance = static_cast<HINSTANCE>(fa->filter->module->hInstModule);
   return static_cast<int>(DialogBoxParamA(instance, MAKEINTRESOURCEA(IDD_CONFIG),
                                           static_cast<HWND>(parent), ConfigDialogProc,
