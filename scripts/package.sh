@@ -50,7 +50,7 @@ for kind in "${kinds[@]}"; do
       pack build/release deb ;;
     zip)
       # The cross compiler only: wine and Xvfb are for the tests.
-      vexlor_need "${VEXLOR_WIN32_PACKAGES[0]}"
+      vexlor_need "${VEXLOR_MINGW_PACKAGES[@]}"
       configure win32
       cmake --build --preset win32 -j "$(nproc)" --target vexlor_module
       pack build/win32 zip ;;
