@@ -1,16 +1,7 @@
-# Cross-build for 64-bit Windows with Debian's mingw-w64 (posix threads); the
-# tests run under wine64, which needs no 32-bit support from the machine.
-set(CMAKE_SYSTEM_NAME Windows)
+# Cross-build for 64-bit Windows; the tests run under wine64, which needs no
+# 32-bit support from the machine. The emulator is the loader itself, not
+# /usr/bin/wine: that one picks wine32 when it is installed, even where
+# 32-bit programs cannot run.
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
-set(CMAKE_C_COMPILER x86_64-w64-mingw32-gcc-posix)
-set(CMAKE_CXX_COMPILER x86_64-w64-mingw32-g++-posix)
-set(CMAKE_RC_COMPILER x86_64-w64-mingw32-windres)
-set(CMAKE_FIND_ROOT_PATH /usr/x86_64-w64-mingw32)
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-# The loader itself, not /usr/bin/wine: that one picks wine32 when it is
-# installed, even where 32-bit programs cannot run.
 set(CMAKE_CROSSCOMPILING_EMULATOR /usr/lib/wine/wine64)
-
 include(${CMAKE_CURRENT_LIST_DIR}/mingw-common.cmake)
