@@ -256,7 +256,7 @@ all_but_wine32='printf "%s\n" "${VEXLOR_CORE_PACKAGES[@]}" "${VEXLOR_TOOL_PACKAG
 FAKE_NO_I386=1 scenario "" "$all_but_wine32"
 check "test-all builds the 32-bit module, skips its tests" all '[ "$status" -eq 0 ]' \
   '! calls "^apt-get|^wine32" >/dev/null' \
-  '[ "$(calls "^cmake --build --preset win32")" -eq 1 ]' \
+  '[ "$(calls "^cmake --build --preset win32 .*--target vexlor_module$")" -eq 1 ]' \
   'grep -qx "skipped: the 32-bit module.s tests (this machine cannot run 32-bit programs (a 32-bit x86 program gets \"Exec format error\"))" "$out"' \
   '[ "$(tail -1 "$out")" = "$no_i386" ]'
 VEXLOR_REQUIRE_WINE=1 FAKE_NO_I386=1 scenario "" "$all_but_wine32"
