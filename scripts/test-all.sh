@@ -15,11 +15,10 @@ cd "$(dirname "$0")/.."
 stages=(setup packages release browser asan win32 win64 digests fuzz)
 jobs=$(nproc)
 times=()
-# The Windows builds: the wine loader and server that run their programs
-# (named, not /usr/bin/wine for 64-bit: that one picks wine32 when it is
-# installed, even where it cannot run), and their wine prefixes.
+# The Windows builds: the wine loader that runs their programs (named, not
+# /usr/bin/wine for 64-bit: that one picks wine32 when it is installed, even
+# where it cannot run), and their wine prefixes.
 declare -A wine_loader=([win32]=wine [win64]=/usr/lib/wine/wine64)
-declare -A wine_server=([win32]=wineserver [win64]=/usr/lib/wine/wineserver64)
 declare -A wine_prefix=([win32]=build/wine [win64]=build/wine64)
 # Their tests passed, for the closing note.
 declare -A windows_tests=()
@@ -54,22 +53,11 @@ stage_browser() {
   bash tests/browser/run.sh build/release/cli/vexlor
 }
 
-# Makes the wine prefix of Windows build $1 the one that the following wine
-# commands use, quietly, and sets it up. The first start of wine in a fresh
-# prefix sets the prefix up, which takes a while: done once here, bounded,
-# and finished before the tests start. The .NET and HTML runtimes are not
-# needed, so wine does not offer to install them.
-wine_setup() {
-  export WINEPREFIX="$PWD/${wine_prefix[$1]}" WINEDEBUG=-all
-  WINEDLLOVERRIDES="mscoree,mshtml=" timeout 300 "${wine_loader[$1]}" wineboot -i
-  timeout 120 "${wine_server[$1]}" -w
-}
-
-# Builds the Windows preset $1 and runs its tests under wine on one virtual
-# display for all wine programs of the run (the dialog tests use it). Notes
-# how many passed, and how many of them drive the module (the rest test the
-# core). With $2 "module-only" builds the module alone: its test programs
-# would only take time where they cannot run.
+# Builds the Windows preset $1 and runs its tests under wine in the build's
+# prefix, on one virtual display for all wine programs of the run (the dialog
+# tests use it). Notes how many passed, and how many of them drive the module
+# (the rest test the core). With $2 "module-only" builds the module alone:
+# its test programs would only take time where they cannot run.
 windows() {
   local log=build/$1-ctest.log all module
   cmake --preset "$1" >/dev/null
@@ -78,8 +66,8 @@ windows() {
     return 0
   fi
   cmake --build --preset "$1" -j "$jobs"
-  wine_setup "$1"
-  xvfb-run -a -s "-screen 0 1024x768x24" ctest --preset "$1" -j "$jobs" | tee "$log"
+  WINEPREFIX="$PWD/${wine_prefix[$1]}" xvfb-run -a -s "-screen 0 1024x768x24" \
+    bash tests/windows/ctest-under-wine.sh "$1" "${wine_loader[$1]}" | tee "$log"
   all=$(sed -n 's/.* 0 tests failed out of \([0-9]*\)$/\1/p' "$log")
   module=$(grep -cE ' (module|dialog)\..* Passed' "$log")
   windows_tests[$1]="$all passed under ${wine_loader[$1]##*/}, $module of them the module's"
