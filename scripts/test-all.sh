@@ -84,9 +84,12 @@ stage_win32() {
   fi
 }
 
-# The 64-bit module and its tests under wine64, on any x86-64 machine.
+# The 64-bit module and its tests under wine64, on any x86-64 machine; then
+# the zip for the host's users, which holds both modules, made and checked.
 stage_win64() {
   windows win64
+  bash tests/install/zip_test.sh "$PWD" \
+    "$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build/win64/CMakeCache.txt)"
 }
 
 # Compares a Windows frame digest listing ($2) with the native one ($1);
