@@ -92,13 +92,20 @@ stage_win64() {
     "$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build/win64/CMakeCache.txt)"
 }
 
-# Compares a Windows frame digest listing ($2) with the native one ($1);
-# fails on any difference and on an empty listing.
-same_digests() {
-  if [ ! -s "$2" ]; then
-    echo "test-all: $2 is empty" >&2
+# Fails unless frame digest listing $1 has lines and each begins with a
+# digest of 16 hexadecimal digits: a program that printed nothing, or a line
+# without its digest, would otherwise pass as the same on both sides.
+full_digests() {
+  if [ ! -s "$1" ] || grep -qvE '^[0-9a-f]{16} ' "$1"; then
+    echo "test-all: $1 is empty or has a line without a digest" >&2
     exit 1
   fi
+}
+
+# Compares a Windows frame digest listing ($2) with the native one ($1);
+# fails on any difference and on a listing without digests.
+same_digests() {
+  full_digests "$2"
   diff "$1" "$2"
 }
 
@@ -120,10 +127,7 @@ stage_digests() {
   cmake --preset release >/dev/null
   cmake --build --preset release -j "$jobs" --target vexlor_frame_digest
   build/release/tests/vexlor_frame_digest > build/digest-native.txt
-  if [ ! -s build/digest-native.txt ]; then
-    echo "test-all: the native frame digest program printed nothing" >&2
-    exit 1
-  fi
+  full_digests build/digest-native.txt
   # The module's listing has no generator state: digest, option and program.
   cut -d' ' -f1,3- build/digest-native.txt > build/digest-native-module.txt
   for build in "${builds[@]}"; do
