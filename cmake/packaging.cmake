@@ -1,6 +1,6 @@
 # Install rules of the documents and the packages made by cpack: in a native
-# build tree a Debian package of the command-line tool, in the win32 tree a
-# zip of the plug-in module for the host's users. Both carry the project's
+# build tree a Debian package of the command-line tool, in the Windows trees
+# a zip of the plug-in modules for the host's users. Both carry the project's
 # version, which is set once by project() in the top CMakeLists.txt.
 set(CPACK_PACKAGE_NAME vexlor)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
@@ -10,21 +10,35 @@ set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "per-pixel expression filter for pictures 
 set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 
 if(WIN32)
-  # The zip holds the module, a README.txt and the licence with Windows line
-  # ends, at its top level: the user copies vexlor.vdf into the plugins folder.
+  # One zip for the host's users holds both modules, each in the folder its
+  # host loads modules from: plugins/vexlor.vdf (32-bit) and
+  # plugins64/vexlor.vdf (64-bit), with a README.txt and the licence with
+  # Windows line ends at its top level. Each Windows tree installs its own
+  # module; cpack run in either tree packs every tree of VEXLOR_ZIP_TREES
+  # (the presets name both), each built first (scripts/package.sh does).
   set(CPACK_GENERATOR ZIP)
-  set(CPACK_PACKAGE_FILE_NAME vexlor-${PROJECT_VERSION}-win32)
+  set(CPACK_PACKAGE_FILE_NAME vexlor-${PROJECT_VERSION}-windows)
   set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)
-  set(win32_docs ${PROJECT_SOURCE_DIR}/docs/README-win32.txt ${PROJECT_SOURCE_DIR}/LICENSE
-                 ${PROJECT_SOURCE_DIR}/docs/third-party-win32.txt)
-  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${win32_docs})
-  configure_file(docs/README-win32.txt ${PROJECT_BINARY_DIR}/zip/README.txt
+  set(VEXLOR_ZIP_TREES "" CACHE STRING "The Windows build trees whose modules the zip holds")
+  foreach(tree IN LISTS VEXLOR_ZIP_TREES)
+    list(APPEND CPACK_INSTALL_CMAKE_PROJECTS ${tree} ${PROJECT_NAME} ALL /)
+  endforeach()
+  set(windows_docs ${PROJECT_SOURCE_DIR}/docs/README-windows.txt ${PROJECT_SOURCE_DIR}/LICENSE
+                   ${PROJECT_SOURCE_DIR}/docs/third-party-win32.txt)
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${windows_docs})
+  configure_file(docs/README-windows.txt ${PROJECT_BINARY_DIR}/zip/README.txt
                  @ONLY NEWLINE_STYLE CRLF)
   file(READ ${PROJECT_SOURCE_DIR}/LICENSE license)
   file(READ ${PROJECT_SOURCE_DIR}/docs/third-party-win32.txt notices)
   file(CONFIGURE OUTPUT ${PROJECT_BINARY_DIR}/zip/LICENSE.txt CONTENT "${license}${notices}"
        @ONLY NEWLINE_STYLE CRLF)
-  install(TARGETS vexlor_module LIBRARY DESTINATION . RUNTIME DESTINATION .)
+  if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+    set(module_folder plugins64)
+  else()
+    set(module_folder plugins)
+  endif()
+  install(TARGETS vexlor_module LIBRARY DESTINATION ${module_folder}
+                                RUNTIME DESTINATION ${module_folder})
   install(FILES ${PROJECT_BINARY_DIR}/zip/README.txt ${PROJECT_BINARY_DIR}/zip/LICENSE.txt
           DESTINATION .)
 else()

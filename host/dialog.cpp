@@ -8,7 +8,9 @@
 
 namespace vexlor {
 
-static_assert(DWLP_USER == 8, "the dialog's user slot holds the record");
+// The dialog's user slot holds the record: index 8 on 32-bit Windows, after
+// the two pointer-sized slots before it on x86-64.
+static_assert(DWLP_USER == VEXLOR_AT(8, 16), "the dialog's user slot");
 
 // Runs the edit box's current text once on the test pixel and shows the
 // outcome. Neither the record nor the check box is read.

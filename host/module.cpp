@@ -31,7 +31,6 @@ static FilterDefinition gDefinition = {
     WriteScriptLine,
     nullptr, nullptr, nullptr, nullptr,
 };
-static_assert(sizeof(gDefinition) == 88);
 
 // The host's copy of the definition, from Init2 until Deinit.
 static FilterDefinition* gRegisteredDefinition = nullptr;
@@ -43,15 +42,23 @@ int VEXLOR_CDECL InitSettings(FilterActivation* fa, const FilterFunctions*) {
   return 0;
 }
 
+// Whether a bitmap's pitch fits the core's 32-bit one. The host's field is
+// pointer-sized; a real frame's rows are far shorter than 2 GiB.
+static bool PitchFits(ptrdiff_t pitch) { return pitch >= INT32_MIN && pitch <= INT32_MAX; }
+
 // Maps the whole source frame into the destination. A program that does not
-// compile only affects the pixels, so this always succeeds.
+// compile only affects the pixels, so this always succeeds. A pitch the core
+// cannot take leaves the destination as it is rather than cut the pitch and
+// write other rows.
 int VEXLOR_CDECL RunFrame(const FilterActivation* fa, const FilterFunctions*) {
   FpuGuard fpu;
   const VFBitmap& src = *fa->src;
   const VFBitmap& dst = *fa->dst;
+  if (!PitchFits(src.pitch) || !PitchFits(dst.pitch)) return 0;
   int32_t frame = fa->pfsi ? static_cast<int32_t>(fa->pfsi->lCurrentFrame) : 0;
-  MapFrame(SettingsOf(fa), ConstPixelView{src.data, src.w, src.h, src.pitch},
-           PixelView{dst.data, src.w, src.h, dst.pitch}, frame);
+  MapFrame(SettingsOf(fa),
+           ConstPixelView{src.data, src.w, src.h, static_cast<int32_t>(src.pitch)},
+           PixelView{dst.data, src.w, src.h, static_cast<int32_t>(dst.pitch)}, frame);
   return 0;
 }
 
@@ -64,8 +71,10 @@ long VEXLOR_CDECL QueryParams(FilterActivation*, const FilterFunctions*) {
 int VEXLOR_CDECL StartOrEnd(FilterActivation*, const FilterFunctions*) { return 0; }
 
 // Runs the modal dialog on the record in place: 0 after OK, 1 after Cancel,
-// -1 when the dialog cannot be created.
+// -1 when the dialog cannot be created. The dialog's window code runs in the
+// host's floating-point state, and whatever flags it sets are cleared after.
 int VEXLOR_CDECL ConfigureFilter(FilterActivation* fa, const FilterFunctions*, HostWindow parent) {
+  FpuKeeper fpu;
   auto instance = static_cast<HINSTANCE>(fa->filter->module->hInstModule);
   return static_cast<int>(DialogBoxParamA(instance, MAKEINTRESOURCEA(IDD_CONFIG),
                                           static_cast<HWND>(parent), ConfigDialogProc,

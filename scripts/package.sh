@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Makes the packages from the source tree: the Debian package of the
 # command-line tool (vexlor_VERSION_ARCH.deb, from the release build) and the
-# zip for the host's users (vexlor-VERSION-win32.zip, from the win32 build).
+# zip for the host's users (vexlor-VERSION-windows.zip, from the win32 and
+# win64 builds: the 32-bit and the 64-bit module).
 #
 #   bash scripts/package.sh [OUTDIR [deb] [zip]]
 #
@@ -49,10 +50,15 @@ for kind in "${kinds[@]}"; do
       cmake --build --preset release -j "$(nproc)" --target vexlor vexlor_docs vexlor_frei0r
       pack build/release deb ;;
     zip)
-      # The cross compiler only: wine and Xvfb are for the tests.
-      vexlor_need "${VEXLOR_WIN32_PACKAGES[0]}"
-      configure win32
-      cmake --build --preset win32 -j "$(nproc)" --target vexlor_module
+      # The cross compilers only: wine and Xvfb are for the tests. cpack in
+      # the win32 tree packs the modules of both trees, which the presets
+      # name: each tree is configured from its preset even when it was
+      # configured before, so that it has them.
+      vexlor_need "${VEXLOR_MINGW_PACKAGES[@]}"
+      for preset in win32 win64; do
+        cmake --preset "$preset" >/dev/null
+        cmake --build --preset "$preset" -j "$(nproc)" --target vexlor_module
+      done
       pack build/win32 zip ;;
     *)
       echo "package.sh: unknown package kind '$kind' (deb or zip)" >&2

@@ -12,7 +12,9 @@
 # Settings: VEXLOR_APT_RETRIES (tries of `apt-get update`, default 3),
 # VEXLOR_APT_RETRY_PAUSE (seconds between them, default 10), VEXLOR_APT_SUITE
 # (the suite preferred on the second try, default the release's codename),
-# VEXLOR_REQUIRE_WINE=1 (wine for 32-bit programs is a must, not a skip).
+# VEXLOR_REQUIRE_WINE=1 (running 32-bit Windows programs under wine is a
+# must, not a skip), VEXLOR_WINE32_LOADER (the wine32 loader that is tried,
+# default /usr/lib/wine/wine).
 
 VEXLOR_CORE_PACKAGES=(cmake make g++ libgtest-dev libbenchmark-dev libpng-dev pkg-config python3
   libavformat-dev libavcodec-dev libavfilter-dev libavutil-dev libswscale-dev libturbojpeg0-dev
@@ -35,13 +37,18 @@ VEXLOR_BENCH_PACKAGES=(mate-backgrounds)
 # The fuzz targets: clang with libFuzzer and the sanitizer runtimes.
 VEXLOR_FUZZ_PACKAGES=(clang-14 libclang-rt-14-dev)
 
-# The Windows cross-build (mingw-w64 is an amd64 package) and the virtual X
-# server for the dialog tests.
-VEXLOR_WIN32_PACKAGES=(g++-mingw-w64-i686-posix xvfb xauth)
+# The Windows cross-builds, 32-bit and 64-bit (mingw-w64 is an amd64
+# package).
+VEXLOR_MINGW_PACKAGES=(g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix)
 
-# Wine for 32-bit programs, which runs the Windows module's tests. wine32 is
-# an i386 package; when it cannot be had, the module is still built.
-VEXLOR_WINE_PACKAGES=(wine wine32:i386)
+# wine64, which runs the 64-bit module's tests on any x86-64 machine, and the
+# virtual X server for the dialog tests.
+VEXLOR_WINE64_PACKAGES=(wine64 xvfb xauth)
+
+# Wine for 32-bit programs, which runs the 32-bit module's tests. wine32 is
+# an i386 package, and runs only where the kernel runs 32-bit programs; where
+# it cannot be had or cannot run, the module is still built.
+VEXLOR_WINE32_PACKAGES=(wine wine32:i386)
 
 # The frei0r plug-in: its header, and the three hosts its tests run.
 VEXLOR_FREI0R_PACKAGES=(frei0r-plugins-dev ffmpeg melt gstreamer1.0-tools gstreamer1.0-plugins-base
@@ -55,8 +62,9 @@ VEXLOR_PACKAGE_GROUPS=(
   "VEXLOR_PACKAGING_PACKAGES|the packaging"
   "VEXLOR_BENCH_PACKAGES|the benchmarks' footage"
   "VEXLOR_FUZZ_PACKAGES|the fuzz targets"
-  "VEXLOR_WIN32_PACKAGES|the Windows module's build and tests"
-  "VEXLOR_WINE_PACKAGES|the Windows module's tests"
+  "VEXLOR_MINGW_PACKAGES|the Windows module's build"
+  "VEXLOR_WINE64_PACKAGES|the Windows module's 64-bit tests"
+  "VEXLOR_WINE32_PACKAGES|the Windows module's 32-bit tests"
   "VEXLOR_FREI0R_PACKAGES|the frei0r plug-in and its hosts' tests"
 )
 
@@ -83,30 +91,81 @@ vexlor_need() {
   exit 1
 }
 
-# Installs wine for 32-bit programs when missing. Returns 1 when it cannot be
-# had, with apt-get's reason in VEXLOR_WINE_MISSING (kept, so it is tried once
-# a run); with VEXLOR_REQUIRE_WINE=1 that ends the script with status 1 instead.
-vexlor_want_wine() {
-  local missing=()
-  [ -z "${VEXLOR_WINE_MISSING:-}" ] || return 1
-  mapfile -t missing < <(vexlor_missing "${VEXLOR_WINE_PACKAGES[@]}")
-  [ ${#missing[@]} -eq 0 ] && return 0
-  vexlor_install "${missing[@]}" && return 0
+# Whether wine runs 32-bit Windows programs here, installing wine32 when
+# missing. First asks whether the machine runs 32-bit x86 programs at all,
+# so that nothing is installed that could not run. Returns 1 when the
+# 32-bit tests cannot run, with why in VEXLOR_WINE32_NOT_RUN (kept, so it is
+# found out once a run); with VEXLOR_REQUIRE_WINE=1 that ends the script
+# with status 1 instead.
+vexlor_want_wine32() {
+  [ -z "${VEXLOR_WINE32_NOT_RUN:-}" ] || return 1
+  [ -z "${VEXLOR_WINE32_OK:-}" ] || return 0
+  local why="" missing=()
+  if ! vexlor_runs_i386; then
+    why="this machine cannot run 32-bit programs ($VEXLOR_I386_ERROR)"
+  else
+    mapfile -t missing < <(vexlor_missing "${VEXLOR_WINE32_PACKAGES[@]}")
+    if [ ${#missing[@]} -gt 0 ] && ! vexlor_install "${missing[@]}"; then
+      why="wine32 could not be installed ($VEXLOR_APT_ERROR)"
+    elif ! vexlor_wine32_starts; then
+      why=$VEXLOR_WINE32_ERROR
+    fi
+  fi
+  if [ -z "$why" ]; then
+    VEXLOR_WINE32_OK=1
+    return 0
+  fi
   if [ "${VEXLOR_REQUIRE_WINE:-0}" = 1 ]; then
-    echo "setup: cannot install ${missing[*]}, needed by the Windows module's tests" \
-      "(VEXLOR_REQUIRE_WINE=1): $VEXLOR_APT_ERROR" >&2
+    echo "setup: the Windows module's 32-bit tests cannot run (VEXLOR_REQUIRE_WINE=1): $why" >&2
     exit 1
   fi
-  VEXLOR_WINE_MISSING=$VEXLOR_APT_ERROR
-  echo "setup: wine32 could not be installed ($VEXLOR_WINE_MISSING):" \
-    "the Windows module is built, its tests are not run" >&2
+  VEXLOR_WINE32_NOT_RUN=$why
+  echo "setup: $why: the 32-bit module is built, its tests are not run" >&2
   return 1
 }
 
-# The closing line of a run that skipped the tests needing wine.
+# Whether the kernel runs 32-bit x86 programs: assembles a program that only
+# exits (binutils can, whatever is installed for i386) and runs it. Only the
+# kernel's refusal, "Exec format error", counts as no (1, with the error in
+# VEXLOR_I386_ERROR); a probe that cannot be made or run for another reason
+# leaves the answer to the wine32 loader itself.
+vexlor_runs_i386() {
+  local dir status=0 err
+  dir=$(mktemp -d)
+  # shellcheck disable=SC2016  # assembly, not shell
+  printf '.globl _start\n_start:\n movl $1, %%eax\n xorl %%ebx, %%ebx\n int $0x80\n' >"$dir/exit.s"
+  if as --32 -o "$dir/exit.o" "$dir/exit.s" 2>/dev/null &&
+     ld -m elf_i386 -o "$dir/exit" "$dir/exit.o" 2>/dev/null; then
+    err=$("$dir/exit" 2>&1) || status=$?
+  fi
+  rm -rf "$dir"
+  if [ "$status" -ne 0 ] && [[ $err == *"Exec format error"* ]]; then
+    VEXLOR_I386_ERROR="a 32-bit x86 program gets \"Exec format error\""
+    return 1
+  fi
+  return 0
+}
+
+# Whether the installed wine32 loader starts; 1 with why in
+# VEXLOR_WINE32_ERROR when not.
+vexlor_wine32_starts() {
+  local loader=${VEXLOR_WINE32_LOADER:-/usr/lib/wine/wine} err
+  if err=$("$loader" --version 2>&1); then
+    return 0
+  fi
+  err=$(head -1 <<<"$err")
+  if [[ $err == *"Exec format error"* ]]; then
+    VEXLOR_WINE32_ERROR="this machine cannot run 32-bit programs ($loader: Exec format error)"
+  else
+    VEXLOR_WINE32_ERROR="wine32 does not start ($loader --version: ${err:-no output})"
+  fi
+  return 1
+}
+
+# The closing line of a run that skipped the 32-bit module's tests.
 vexlor_wine_not_run() {
-  [ -n "${VEXLOR_WINE_MISSING:-}" ] || return 0
-  echo "NOT RUN: the Windows module's tests: wine32 could not be installed ($VEXLOR_WINE_MISSING)"
+  [ -n "${VEXLOR_WINE32_NOT_RUN:-}" ] || return 0
+  echo "NOT RUN: the Windows module's 32-bit tests: $VEXLOR_WINE32_NOT_RUN"
 }
 
 # Prints, one a line, the packages given that dpkg does not list as installed

@@ -1,13 +1,19 @@
 #!/usr/bin/env bash
-# Tests scripts/setup.sh against stand-in apt-get, dpkg, sudo and sleep
-# commands first on PATH: no network, nothing installed. The stand-ins keep
-# the "installed" packages and architectures in a temporary folder, log every
-# call, and fail the ways a stale package index makes the real ones fail:
+# Tests scripts/setup.sh against stand-in apt-get, dpkg, sudo, sleep, as, ld
+# and cmake commands first on PATH and a stand-in wine32 loader: no network,
+# nothing installed or built. The stand-ins keep the "installed" packages and
+# architectures in a temporary folder, log every call, and fail the ways a
+# stale package index or a machine without 32-bit support makes the real
+# ones fail:
 #   FAKE_UPDATE_FAIL=1      `apt-get update` fails (an index mid-sync)
 #   FAKE_BROKEN="P..."      a plain install of P fails, with -t SUITE it works
 #   FAKE_BROKEN_ALWAYS="P"  an install of P fails either way (held broken)
 #   FAKE_UNKNOWN="P..."     P is in no list at all
 #   FAKE_CONFIG_FILES="P"   P was removed, its configuration files are left
+#   FAKE_NO_I386=1          the kernel runs no 32-bit x86 program (the probe
+#                           that as and ld make gets "Exec format error")
+#   FAKE_NO_AS=1            as fails, so no probe can be made
+#   FAKE_WINE32_EXEC=1      the wine32 loader gets "Exec format error"
 # An install that fails installs nothing, as apt-get's does.
 # shellcheck disable=SC2016  # each check is a string of code, run by eval
 set -uo pipefail
@@ -70,14 +76,50 @@ case $1 in
 esac
 EOF
 
+# as leaves an object; ld links it into a program that exits 0, or into one
+# the kernel refuses, as a kernel without 32-bit support refuses the real one.
+cat >"$tmp/bin/as" <<'STANDIN'
+#!/usr/bin/env bash
+echo "as $*" >>"$FAKE_STATE/log"
+[ "${FAKE_NO_AS:-0}" = 1 ] && exit 1
+while [ $# -gt 0 ]; do [ "$1" = -o ] && : >"$2"; shift; done
+exit 0
+STANDIN
+cat >"$tmp/bin/ld" <<'STANDIN'
+#!/usr/bin/env bash
+while [ $# -gt 0 ]; do [ "$1" = -o ] && out=$2; shift; done
+if [ "${FAKE_NO_I386:-0}" = 1 ]; then
+  printf '\177ELF\001\001\001\000\000\000' >"$out"
+else
+  printf '#!/bin/sh\nexit 0\n' >"$out"
+fi
+chmod +x "$out"
+STANDIN
+cat >"$tmp/bin/wine32-loader" <<'STANDIN'
+#!/usr/bin/env bash
+echo "wine32 $*" >>"$FAKE_STATE/log"
+if [ "${FAKE_WINE32_EXEC:-0}" = 1 ]; then
+  echo "$0: cannot execute binary file: Exec format error" >&2
+  exit 126
+fi
+echo wine-8.0
+STANDIN
+# The builds of test-all's stages: logged, nothing made.
+cat >"$tmp/bin/cmake" <<'STANDIN'
+#!/bin/sh
+echo "cmake $*" >>"$FAKE_STATE/log"
+STANDIN
+
 printf '#!/bin/sh\nexec "$@"\n' >"$tmp/bin/sudo"
 cat >"$tmp/bin/sleep" <<'EOF'
 #!/bin/sh
 echo "sleep $*" >>"$FAKE_STATE/log"
 EOF
 chmod +x "$tmp/bin/"*
-export PATH="$tmp/bin:$PATH" VEXLOR_APT_SUITE=bookworm VEXLOR_APT_RETRY_PAUSE=7
-unset VEXLOR_APT_RETRIES VEXLOR_REQUIRE_WINE VEXLOR_WINE_MISSING VEXLOR_APT_UPDATED
+export PATH="$tmp/bin:$PATH" VEXLOR_APT_SUITE=bookworm VEXLOR_APT_RETRY_PAUSE=7 \
+  VEXLOR_WINE32_LOADER="$tmp/bin/wine32-loader"
+unset VEXLOR_APT_RETRIES VEXLOR_REQUIRE_WINE VEXLOR_WINE32_NOT_RUN VEXLOR_WINE32_OK \
+  VEXLOR_APT_UPDATED
 
 passed=0 failed=0
 
@@ -145,24 +187,50 @@ check "fallback to -t bookworm" all '[ "$status" -eq 0 ]' \
   'installed libpng-dev' '! calls downgrade >/dev/null'
 
 # wine32 needs the i386 architecture: enabled once, the lists refreshed after
-# it (a second update in the run), later needs refresh nothing.
+# it (a second update in the run), later needs refresh nothing; the machine
+# is asked once whether it runs 32-bit programs, and the loader tried once.
 FAKE_BROKEN="wine32:i386" scenario "" \
-  'vexlor_need cmake; vexlor_want_wine; vexlor_need make; vexlor_want_wine; vexlor_wine_not_run'
+  'vexlor_need cmake; vexlor_want_wine32; vexlor_need make; vexlor_want_wine32; vexlor_wine_not_run'
 check "i386 enabled once, wine installed" all '[ "$status" -eq 0 ]' \
   '[ "$(calls "^dpkg --add-architecture i386$")" -eq 1 ]' \
   '[ "$(calls "^apt-get update")" -eq 2 ]' \
+  '[ "$(calls "^as --32")" -eq 1 ]' '[ "$(calls "^wine32 --version$")" -eq 1 ]' \
   'installed wine32:i386' '! grep -q "NOT RUN" "$out"'
 
 # wine cannot be had either way: a skip said at the time and in the closing
 # line, tried once a run, status 0; with VEXLOR_REQUIRE_WINE=1 a failure.
-skip='vexlor_want_wine || echo skipped; vexlor_want_wine || echo skipped; vexlor_wine_not_run'
+skip='vexlor_want_wine32 || echo skipped; vexlor_want_wine32 || echo skipped; vexlor_wine_not_run'
 FAKE_BROKEN_ALWAYS="wine32:i386" scenario "" "$skip"
 check "wine skipped, said out loud" all '[ "$status" -eq 0 ]' \
   '[ "$(grep -c skipped "$out")" -eq 2 ]' '[ "$(calls "^apt-get install")" -eq 2 ]' \
-  '[ "$(tail -1 "$out")" = "NOT RUN: the Windows module'\''s tests: wine32 could not be installed (Unable to correct problems, you have held broken packages.)" ]'
+  '[ "$(tail -1 "$out")" = "NOT RUN: the Windows module'\''s 32-bit tests: wine32 could not be installed (Unable to correct problems, you have held broken packages.)" ]'
 VEXLOR_REQUIRE_WINE=1 FAKE_BROKEN_ALWAYS="wine32:i386" scenario "" "$skip"
 check "VEXLOR_REQUIRE_WINE=1 fails" all '[ "$status" -eq 1 ]' '! grep -q "skipped\|NOT RUN" "$out"' \
-  'grep -qx "setup: cannot install wine wine32:i386, needed by the Windows module.s tests (VEXLOR_REQUIRE_WINE=1): Unable to correct problems, you have held broken packages." "$out"'
+  'grep -qx "setup: the Windows module.s 32-bit tests cannot run (VEXLOR_REQUIRE_WINE=1): wine32 could not be installed (Unable to correct problems, you have held broken packages.)" "$out"'
+
+# A kernel without 32-bit support: found out before anything is installed
+# (no i386 architecture, no wine32), once a run, and said in the closing
+# line; with VEXLOR_REQUIRE_WINE=1 a failure.
+# shellcheck disable=SC2034  # read by the checks' code
+no_i386='NOT RUN: the Windows module'\''s 32-bit tests: this machine cannot run 32-bit programs (a 32-bit x86 program gets "Exec format error")'
+FAKE_NO_I386=1 scenario "" "$skip"
+check "no 32-bit support: nothing installed" all '[ "$status" -eq 0 ]' \
+  '[ "$(grep -c skipped "$out")" -eq 2 ]' '[ "$(calls "^as --32")" -eq 1 ]' \
+  '! calls "^apt-get|^dpkg|^wine32" >/dev/null' '[ "$(tail -1 "$out")" = "$no_i386" ]'
+VEXLOR_REQUIRE_WINE=1 FAKE_NO_I386=1 scenario "" "$skip"
+check "no 32-bit support, wine required: fails" all '[ "$status" -eq 1 ]' \
+  '! grep -q "skipped\|NOT RUN" "$out"' \
+  'grep -q "^setup: the Windows module.s 32-bit tests cannot run (VEXLOR_REQUIRE_WINE=1): this machine cannot run 32-bit programs" "$out"'
+
+# No probe can be made (no assembler): wine32 is installed and its loader,
+# refused by the kernel, tells instead. A loader that fails otherwise says so.
+FAKE_NO_AS=1 FAKE_WINE32_EXEC=1 scenario "" "$skip"
+check "the loader tells when no probe can" all '[ "$status" -eq 0 ]' \
+  'installed wine32:i386' '[ "$(calls "^wine32 --version$")" -eq 1 ]' \
+  '[ "$(tail -1 "$out")" = "NOT RUN: the Windows module'\''s 32-bit tests: this machine cannot run 32-bit programs ($VEXLOR_WINE32_LOADER: Exec format error)" ]'
+VEXLOR_WINE32_LOADER=/nonexistent/wine scenario "wine wine32:i386" "$skip"
+check "a loader that does not start" all '[ "$status" -eq 0 ]' '! calls "^apt-get" >/dev/null' \
+  'tail -1 "$out" | grep -q "^NOT RUN: the Windows module.s 32-bit tests: wine32 does not start (/nonexistent/wine --version: .*No such file or directory)$"'
 
 # A core package in no list: the rest is installed, one line names it and
 # what needs it, and the script stops with status 1.
@@ -177,19 +245,22 @@ check "a lone package missing: two tries" all '[ "$status" -eq 1 ]' \
   '[ "$(calls "^apt-get install")" -eq 2 ]' \
   'grep -qx "setup: cannot install libgtest-dev, needed by the build: Unable to locate package libgtest-dev" "$out"'
 
-# The test command without wine32: the stages that need it say they are
-# skipped, the closing line says why, and the run passes (or fails, if
-# wine is required). Every other package is installed already.
-all_but_wine='printf "%s\n" "${VEXLOR_CORE_PACKAGES[@]}" "${VEXLOR_TOOL_PACKAGES[@]}" \
+# The test command on a machine without 32-bit support: the 32-bit module is
+# still built, its tests are skipped with the reason, the closing line says
+# why, and the run passes (or fails, if wine is required). Every other
+# package is installed already.
+all_but_wine32='printf "%s\n" "${VEXLOR_CORE_PACKAGES[@]}" "${VEXLOR_TOOL_PACKAGES[@]}" \
   "${VEXLOR_BROWSER_PACKAGES[@]}" "${VEXLOR_PACKAGING_PACKAGES[@]}" "${VEXLOR_FUZZ_PACKAGES[@]}" \
-  "${VEXLOR_WIN32_PACKAGES[@]}" "${VEXLOR_FREI0R_PACKAGES[@]}" >"$FAKE_STATE/installed"
-  VEXLOR_STAGES="packages digests" bash "'$root'/scripts/test-all.sh"'
-FAKE_BROKEN_ALWAYS="wine32:i386" scenario "" "$all_but_wine"
-check "test-all skips what needs wine" all '[ "$status" -eq 0 ]' \
-  'grep -qx "skipped: the native and Windows frame digests (no wine32)" "$out"' \
-  '[ "$(tail -1 "$out")" = "NOT RUN: the Windows module'\''s tests: wine32 could not be installed (Unable to correct problems, you have held broken packages.)" ]'
-VEXLOR_REQUIRE_WINE=1 FAKE_BROKEN_ALWAYS="wine32:i386" scenario "" "$all_but_wine"
-check "test-all requires wine when told" all '[ "$status" -eq 1 ]' '! grep -q "^== digests" "$out"'
+  "${VEXLOR_MINGW_PACKAGES[@]}" "${VEXLOR_WINE64_PACKAGES[@]}" "${VEXLOR_FREI0R_PACKAGES[@]}" >"$FAKE_STATE/installed"
+  VEXLOR_STAGES="packages win32" bash "'$root'/scripts/test-all.sh"'
+FAKE_NO_I386=1 scenario "" "$all_but_wine32"
+check "test-all builds the 32-bit module, skips its tests" all '[ "$status" -eq 0 ]' \
+  '! calls "^apt-get|^wine32" >/dev/null' \
+  '[ "$(calls "^cmake --build --preset win32 .*--target vexlor_module$")" -eq 1 ]' \
+  'grep -qx "skipped: the 32-bit module.s tests (this machine cannot run 32-bit programs (a 32-bit x86 program gets \"Exec format error\"))" "$out"' \
+  '[ "$(tail -1 "$out")" = "$no_i386" ]'
+VEXLOR_REQUIRE_WINE=1 FAKE_NO_I386=1 scenario "" "$all_but_wine32"
+check "test-all requires wine when told" all '[ "$status" -eq 1 ]' '! grep -q "^== win32" "$out"'
 
 echo "setup: $passed passed, $failed failed"
 [ "$failed" -eq 0 ]

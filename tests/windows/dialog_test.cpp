@@ -153,11 +153,6 @@ class DialogTest : public testing::Test {
     lib.Deregister();
     lib.Unload();
   }
-  // A snapshot of the record's bytes, to tell that nothing changed.
-  static std::vector<uint8_t> Bytes(Instance& inst) {
-    auto p = reinterpret_cast<const uint8_t*>(&inst.Settings());
-    return std::vector<uint8_t>(p, p + sizeof(FilterSettings));
-  }
   LoadedModule lib;
   FilterDefinition* def = nullptr;
 };
@@ -167,7 +162,7 @@ const char kSuccess[] = "Expression Successfully Parsed : result (0.5,0.5,0.5,fr
 TEST_F(DialogTest, FreshInstanceOpensEmptyWithTheFocusOnOk) {
   Instance inst(def);
   inst.Init();
-  auto before = Bytes(inst);
+  auto before = inst.Bytes();
   std::string text = "?";
   bool checked = true, focusOnOk = false;
   DialogRun run = RunDialog(inst, [&](const Dialog& d) {
@@ -182,7 +177,7 @@ TEST_F(DialogTest, FreshInstanceOpensEmptyWithTheFocusOnOk) {
   EXPECT_EQ(text, "");
   EXPECT_FALSE(checked);
   EXPECT_TRUE(focusOnOk);
-  EXPECT_EQ(Bytes(inst), before);
+  EXPECT_EQ(inst.Bytes(), before);
 }
 
 TEST_F(DialogTest, NonZeroOptionOpensCheckedAndOkStoresOne) {
@@ -231,7 +226,7 @@ TEST_F(DialogTest, OkStoresTheEditedTextAndTheCheckBox) {
 TEST_F(DialogTest, ParseTestShowsTheOutcome) {
   Instance inst(def);
   inst.Set(0, "kept");
-  auto before = Bytes(inst);
+  auto before = inst.Bytes();
   std::string plain, unlimited, failed;
   DialogRun run = RunDialog(inst, [&](const Dialog& d) {
     d.SetProgram("rd=rs;gd=gs;bd=bs;");
@@ -248,13 +243,13 @@ TEST_F(DialogTest, ParseTestShowsTheOutcome) {
   EXPECT_EQ(plain, std::string(kSuccess) + "0.50 0.50 0.50");
   EXPECT_EQ(unlimited, std::string(kSuccess) + "0.50 2.00 -1.00");
   EXPECT_EQ(failed, "Error in expression !");
-  EXPECT_EQ(Bytes(inst), before);
+  EXPECT_EQ(inst.Bytes(), before);
 }
 
 TEST_F(DialogTest, EscapeAndTheCloseButtonCancel) {
   Instance inst(def);
   inst.Set(1, "rd=rs;");
-  auto before = Bytes(inst);
+  auto before = inst.Bytes();
   DialogRun run = RunDialog(inst, [&](const Dialog& d) {
     d.SetProgram("rd=0;");
     d.ToggleCheck();
@@ -263,7 +258,7 @@ TEST_F(DialogTest, EscapeAndTheCloseButtonCancel) {
   ASSERT_TRUE(run.appeared);
   EXPECT_TRUE(run.ended);
   EXPECT_EQ(run.result, 1);
-  EXPECT_EQ(Bytes(inst), before);
+  EXPECT_EQ(inst.Bytes(), before);
 
   run = RunDialog(inst, [&](const Dialog& d) {
     d.SetProgram("rd=0;");
@@ -271,7 +266,7 @@ TEST_F(DialogTest, EscapeAndTheCloseButtonCancel) {
   });
   EXPECT_TRUE(run.ended);
   EXPECT_EQ(run.result, 1);
-  EXPECT_EQ(Bytes(inst), before);
+  EXPECT_EQ(inst.Bytes(), before);
 }
 
 TEST_F(DialogTest, EnterInTheEditBoxPressesOk) {
@@ -328,13 +323,13 @@ TEST_F(DialogTest, ParseTestKeepsTheHostsFloatingPointState) {
 TEST_F(DialogTest, MissingTemplateReturnsTheFailureValue) {
   Instance inst(def);
   inst.Set(1, "rd=rs;");
-  auto before = Bytes(inst);
+  auto before = inst.Bytes();
   lib.module.hInstModule = GetModuleHandleA(nullptr);  // the test program has no dialog 101
   DialogRun run = RunDialog(inst, [&](const Dialog& d) { d.Click(IDCANCEL); });
   lib.module.hInstModule = lib.handle;
   EXPECT_FALSE(run.appeared);
   EXPECT_EQ(run.result, -1);
-  EXPECT_EQ(Bytes(inst), before);
+  EXPECT_EQ(inst.Bytes(), before);
 }
 
 // Writes the dialog's window, as drawn on the screen, to the BMP file named

@@ -56,12 +56,14 @@ const FilterFunctions& HostFunctions() {
   return functions;
 }
 
-std::string ModulePath() {
+std::string BesideProgram(const char* name) {
   char path[MAX_PATH];
   DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
   std::string dir(path, n);
-  return dir.substr(0, dir.find_last_of("\\/") + 1) + "vexlor.vdf";
+  return dir.substr(0, dir.find_last_of("\\/") + 1) + name;
 }
+
+std::string ModulePath() { return BesideProgram("vexlor.vdf"); }
 
 bool LoadedModule::Load() {
   handle = LoadLibraryA(ModulePath().c_str());
@@ -112,6 +114,11 @@ void Instance::Set(uint8_t clamp, std::string_view text) {
   SetSettingsText(Settings(), text);
 }
 
+std::vector<uint8_t> Instance::Bytes() {
+  auto p = reinterpret_cast<const uint8_t*>(&Settings());
+  return std::vector<uint8_t>(p, p + sizeof(FilterSettings));
+}
+
 int Instance::Init() { return def_->initProc(&fa_, &HostFunctions()); }
 long Instance::Param() { return def_->paramProc(&fa_, &HostFunctions()); }
 int Instance::Start() { return def_->startProc(&fa_, &HostFunctions()); }
@@ -147,14 +154,14 @@ HostBitmap::HostBitmap(int w, int h, int pitchBytes) {
   bitmap.h = h;
   bitmap.pitch = pitchBytes;
   bitmap.modulo = std::abs(pitchBytes) - w * 4;
-  bitmap.size = static_cast<int>(memory.size() * 4);
+  bitmap.size = static_cast<ptrdiff_t>(memory.size() * 4);
   bitmap.data = pitchBytes >= 0 ? memory.data() : memory.data() + (h - 1) * words;
   for (int row = 0; row < h; ++row)
     for (int x = 0; x < w; ++x) At(x, row) = 0;
 }
 
 bool HostBitmap::PaddingIntact() const {
-  int words = std::abs(bitmap.pitch) / 4;
+  auto words = static_cast<int>(std::abs(bitmap.pitch) / 4);
   for (size_t i = 0; i < memory.size(); ++i)
     if (static_cast<int>(i % words) >= bitmap.w && memory[i] != kPad) return false;
   return true;
@@ -214,6 +221,45 @@ bool CallScript(FilterDefinition* def, Instance& inst, const char* name,
     std::free(*h);
   }
   return true;
+}
+
+bool LoadScriptLine(FilterDefinition* def, Instance& inst, const std::string& line) {
+  ScriptCall call;
+  return ParseScriptCall(line, call) && CallScript(def, inst, call.name.c_str(), call.args);
+}
+
+const std::vector<SampleRecord>& SampleRecords() {
+  static const std::vector<SampleRecord> records = [] {
+    std::string allBytes, high, escapes, plain2047;
+    for (int c = 1; c < 256; ++c) allBytes += static_cast<char>(c);
+    for (int c = 0x80; c < 256; ++c) high += static_cast<char>(c);
+    for (int i = 0; i < 511; ++i) escapes += "\"\\\n;"[i % 4];
+    for (int i = 0; i < 2047; ++i) plain2047 += "rd=gs*0.5;"[i % 10];
+    std::string mixed2047 = plain2047;
+    for (size_t i = 0; i < mixed2047.size(); i += 5) mixed2047[i] = "\"\\\x01\xff"[i % 4];
+    return std::vector<SampleRecord>{
+        {0, ""},
+        {1, ""},
+        {0, "rd=rs;gd=gs;bd=bs;"},
+        {5, "rd=rs;\r\ngd=gs;\tbd=bs;"},
+        {1, "say \"hi\" \\ \\x41 \\\\\""},
+        {0, "\x01" "ab\x7f" "7f\x1f" "ff"},  // hex digits after \xhh
+        {1, allBytes},
+        {0, high},
+        {1, escapes},
+        {0, plain2047},
+        {1, mixed2047},
+    };
+  }();
+  return records;
+}
+
+std::vector<uint8_t> LoadedBytes(const SampleRecord& r) {
+  FilterSettings settings{};
+  settings.clamp = r.clamp ? 1 : 0;
+  SetSettingsText(settings, r.text);
+  auto p = reinterpret_cast<const uint8_t*>(&settings);
+  return std::vector<uint8_t>(p, p + sizeof settings);
 }
 
 }  // namespace vexlor::testhost

@@ -17,6 +17,13 @@
 
 namespace vexlor::testhost {
 
+// The size of the host's own v8 definition record: 22 pointer-sized slots
+// (inst_data_size, an int, is padded to one on x86-64).
+inline constexpr size_t kHostDefinitionSize = VEXLOR_AT(88, 176);
+
+// The machine type in the module's PE header.
+inline constexpr WORD kModuleMachine = VEXLOR_AT(IMAGE_FILE_MACHINE_I386, IMAGE_FILE_MACHINE_AMD64);
+
 // What addFilter and removeFilter received, and the host's copy of the
 // definition that addFilter hands back.
 struct Recorder {
@@ -24,8 +31,8 @@ struct Recorder {
   int removeCalls = 0;
   FilterModule* module = nullptr;
   int fdLen = 0;
-  std::vector<uint8_t> received;           // fd_len bytes of the module's definition
-  alignas(8) uint8_t copy[88] = {};        // the host's own record
+  std::vector<uint8_t> received;                 // fd_len bytes of the module's definition
+  alignas(8) uint8_t copy[kHostDefinitionSize] = {};  // the host's own record
   FilterDefinition* removed = nullptr;
   bool refuse = false;                     // addFilter returns null
 };
@@ -35,6 +42,8 @@ Recorder& Recorded();
 // record into Recorded(); the other entries must never be called.
 const FilterFunctions& HostFunctions();
 
+// Full path of the file `name` in the test program's folder.
+std::string BesideProgram(const char* name);
 // Full path of vexlor.vdf, next to the test program.
 std::string ModulePath();
 
@@ -66,6 +75,8 @@ class Instance {
   // Sets the record as a host would after loading it.
   void Set(uint8_t clamp, std::string_view text);
   std::string Text() { return std::string(Settings().text); }
+  // A snapshot of the record's 2049 bytes.
+  std::vector<uint8_t> Bytes();
 
   int Init();
   long Param();
@@ -98,8 +109,10 @@ struct HostBitmap {
   HostBitmap(int w, int h, int pitchBytes);
   uint32_t& At(int x, int row) { return bitmap.data[row * (bitmap.pitch / 4) + x]; }
   bool PaddingIntact() const;
-  ConstPixelView ConstView() const { return {bitmap.data, bitmap.w, bitmap.h, bitmap.pitch}; }
-  PixelView View() { return {bitmap.data, bitmap.w, bitmap.h, bitmap.pitch}; }
+  ConstPixelView ConstView() const {
+    return {bitmap.data, bitmap.w, bitmap.h, static_cast<int32_t>(bitmap.pitch)};
+  }
+  PixelView View() { return {bitmap.data, bitmap.w, bitmap.h, static_cast<int32_t>(bitmap.pitch)}; }
 };
 
 // The x87 control word and MXCSR of the calling thread.
@@ -123,5 +136,26 @@ inline constexpr FpuState kDefaultFpu{0x037F, 0x1F80};
 // does. False when no overload matches.
 bool CallScript(FilterDefinition* def, Instance& inst, const char* name,
                 const std::vector<ScriptArg>& args);
+
+// Loads a saved script line into the instance as the host does: reads it by
+// the host's rules and calls the function it names. False when the line does
+// not read or no overload matches.
+bool LoadScriptLine(FilterDefinition* def, Instance& inst, const std::string& line);
+
+// A record as a host keeps it: the option byte (any value; a loaded record
+// holds 0 or 1) and the program text.
+struct SampleRecord {
+  uint8_t clamp;
+  std::string text;
+};
+
+// The records whose script lines the tests save and load, in a fixed order:
+// empty texts, line breaks and tabs, the host's escape characters, hex digits
+// after an escape, every byte but NUL, and texts of the field's full length.
+// tests/windows/script_lines.txt holds their lines as the module saves them.
+const std::vector<SampleRecord>& SampleRecords();
+
+// The bytes a fresh instance holds once the line saved for `r` is loaded.
+std::vector<uint8_t> LoadedBytes(const SampleRecord& r);
 
 }  // namespace vexlor::testhost
