@@ -289,6 +289,8 @@ TEST(VideoTest, BadInputsGetOneLineAndLeaveNothing) {
   Sh("cat " + Q(dir.File("a.h264")) + " " + Q(dir.File("b.h264")) + " > " +
      Q(dir.File("sizes.h264")));
   WriteFile(dir.File("in.png"), Bytes(cli::EncodePng(NoisePicture(4, 4, 1))));
+  WriteFile(dir.File("huge.y4m"), "YUV4MPEG2 W60000 H60000 F25:1 Ip A1:1 C420jpeg\nFRAME\n" +
+                                      std::string(1000, '\x55'));
 
   const std::string prog = "rd=rs;gd=gs;bd=bs;";
   struct Case {
@@ -301,6 +303,8 @@ TEST(VideoTest, BadInputsGetOneLineAndLeaveNothing) {
       {{dir.File("cut.mp4"), out}, 1, "cut.mp4: truncated: the file ends at frame "},
       {{dir.File("cut.mkv"), out}, 1, "cut.mkv: truncated: the file ends at frame "},
       {{dir.File("damaged.mp4"), out}, 1, "damaged.mp4: damaged data at frame "},
+      {{dir.File("huge.y4m"), out}, 1, "huge.y4m: declares frames of 60000x60000: picture is "
+                                       "too large"},
       {{dir.File("sizes.h264"), out}, 1, "sizes.h264: the frame size changes from 64x48 to 32x24 at "
                                        "frame 5"},
       {{good, dir.File("out.xyz")}, 1, "out.xyz: unknown extension"},
@@ -366,13 +370,17 @@ TEST(VideoTest, CopiedSoundWithADamagedSetupIsRefused) {
 
 // Starts a long render after `prelude`, with SIGINT and SIGQUIT at their
 // default (a shell's background job ignores them, and the tool then keeps
-// ignoring them), sends it `signal` once it is under way and
-// returns its exit status and messages.
+// ignoring them), sends it `signal` once it is under way (a video: once its
+// temporary output file is there) and returns its exit status and messages.
 RunResult Interrupted(const std::string& in, const std::string& out, int signal,
                       const std::string& prelude = "") {
+  std::string dir = Q(std::filesystem::path(out).parent_path().string());
+  std::string wait = out.ends_with(".png") ? "sleep 0.7"
+                                           : "timeout 60 sh -c 'until ls -A \"$0\" | grep -q "
+                                             "vexlor-; do sleep 0.02; done' " + dir + "; sleep 0.1";
   return RunShell(prelude + "env --default-signal=INT,QUIT \"$VEXLOR\" apply --reference " +
-                  "'rd=sin(rs*9);gd=gs;bd=bs;' " + Q(in) + " " + Q(out) + " & pid=$!; " +
-                  "sleep 0.7; kill -" + std::to_string(signal) + " $pid; wait $pid");
+                  "'rd=sin(rs*9);gd=gs;bd=bs;' " + Q(in) + " " + Q(out) + " & pid=$!; " + wait +
+                  "; kill -" + std::to_string(signal) + " $pid; wait $pid");
 }
 
 TEST(VideoTest, InterruptionRemovesThePartialOutputAndKeepsTheOldOne) {

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "cli/media/video/room.h"
@@ -39,6 +40,25 @@ bool IsNotVideo(const AVFormatContext& format) {
   return name == "image2" || name.ends_with("_pipe") || name == "tty";
 }
 
+// Fails for a raw YUV4MPEG2 stream whose header declares a frame size the
+// tool does not take (the demuxer refuses it with an unrelated error code).
+void CheckDeclaredSize(const std::string& path) {
+  char head[256] = {};
+  FILE* file = std::fopen(path.c_str(), "rb");
+  if (!file) return;
+  size_t got = std::fread(head, 1, sizeof head - 1, file);
+  std::fclose(file);
+  if (got < 10 || std::memcmp(head, "YUV4MPEG2 ", 10) != 0) return;
+  long long width = 0, height = 0;
+  for (char* token = std::strtok(head + 10, " \n"); token; token = std::strtok(nullptr, " \n")) {
+    if (token[0] == 'W') width = std::atoll(token + 1);
+    if (token[0] == 'H') height = std::atoll(token + 1);
+  }
+  if (const char* problem = PictureSizeProblem(width, height))
+    FailData(path + ": declares frames of " + std::to_string(width) + "x" +
+             std::to_string(height) + ": " + problem);
+}
+
 }  // namespace
 
 VideoReader::VideoReader(const std::string& path, bool ignoreDamage)
@@ -48,6 +68,7 @@ VideoReader::VideoReader(const std::string& path, bool ignoreDamage)
   int status = avformat_open_input(&raw, path.c_str(), nullptr, nullptr);
   if (status == AVERROR(ENOENT) || status == AVERROR(EACCES) || status == AVERROR(EISDIR))
     FailData(path + ": cannot open: " + av::ErrorText(status));
+  if (status < 0) CheckDeclaredSize(path);
   if (status < 0) FailData(path + ": not a video or picture file (" + av::ErrorText(status) + ")");
   format_.reset(raw);
   if (std::string_view(raw->iformat->name) == "tty")
