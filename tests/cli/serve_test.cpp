@@ -392,8 +392,10 @@ TEST(EngineQueueTest, AWaitingRenderGivesWayToANewerOne) {
 test::RunResult ServeUntilSignal(const ScratchDir& dir, const std::string& input,
                                  const std::string& signal) {
   return RunShell(
-      // Job control, so that the background server does not ignore SIGINT.
-      "set -m\ncd " + test::ShellQuote(dir.path) + "\nrm -f out.txt\n\"$VEXLOR\" serve --clamp " +
+      // SIGINT at its default: a shell's background job ignores it, and the
+      // server then keeps ignoring it.
+      "cd " + test::ShellQuote(dir.path) +
+      "\nrm -f out.txt\nenv --default-signal=INT,QUIT \"$VEXLOR\" serve --clamp " +
       input + " >out.txt 2>err.txt & pid=$!\n"
       "for i in $(seq 100); do [ -s out.txt ] && break; sleep 0.05; done\n"
       "kill -" + signal + " $pid; wait $pid; echo \"status $?\"; cat out.txt err.txt");
@@ -436,7 +438,7 @@ TEST(ServeCommandTest, AVideoStopsCleanlyOnASignalToo) {
   // whose mask shows them open while it waits.
   test::RunResult masks = RunShell(
       "cd " + test::ShellQuote(dir.path) +
-      "\n\"$VEXLOR\" serve clip.avi >out.txt 2>&1 & pid=$!\n"
+      "\nenv --default-signal=INT \"$VEXLOR\" serve clip.avi >out.txt 2>&1 & pid=$!\n"
       "for i in $(seq 100); do [ -s out.txt ] && break; sleep 0.05; done\nn=0\n"
       "for t in /proc/$pid/task/*; do m=$(sed -n 's/^SigBlk:[[:space:]]*//p' $t/status)\n"
       "  [ $((0x$m & 0x4002)) -eq $((0x4002)) ] || [ \"$(cat $t/comm)\" = vexlor-signals ] ||\n"
