@@ -127,6 +127,20 @@ class FramePlan {
   void RunRows(Worker& w, ConstPixelView src, PixelView dst, int32_t y0, int32_t y1) const;
   void RunBlock(Worker& w, const uint32_t* px, uint32_t* out, int32_t x0, int32_t y, int n,
                 bool keepCodes) const;
+  // Runs the per-block program: every step's register for the n pixels.
+  void RunSteps(Worker& w, const uint32_t* px, int32_t x0, int32_t y, int n) const;
+  // The table outputs' channel codes of each pixel, or-ed together.
+  void TableCodes(const uint32_t* px, uint32_t* codes, int n) const;
+  // Adds the register outputs' terms with their codes gathered channel by
+  // channel and counted with the last (after a block that carried, or to
+  // keep the codes); returns the pixels that carried. `have`: whether
+  // w.codes holds the table outputs' codes.
+  uint32_t AddCountingCodes(Worker& w, uint32_t* out, int n, bool have, int last,
+                            bool keepCodes) const;
+  // Adds them with each channel's codes only or-ed together, which costs
+  // less, gathering a channel's codes again only where it carried (after a
+  // block that did not carry); returns the pixels that carried.
+  uint32_t AddCountingCarriers(Worker& w, uint32_t* out, int n, bool have) const;
   int64_t TableCarries(const uint32_t* px, int n) const;
   void RunRowMemo(Worker& w, const uint32_t* px, uint32_t* out, int32_t width) const;
   void CountMemo(Worker& w, int32_t width) const;

@@ -80,6 +80,30 @@ int64_t FramePlan::TableCarries(const uint32_t* px, int n) const {
 // w.codes[i] > 255 tells whether pixel i did.
 void FramePlan::RunBlock(Worker& w, const uint32_t* px, uint32_t* out, int32_t x0, int32_t y,
                          int n, bool keepCodes) const {
+  RunSteps(w, px, x0, y, n);
+  // The memo's words keep their carries whether or not this frame counts.
+  if (clamp_ || (!w.count && !keepCodes)) {
+    CombineTables(px, out, n);
+    for (int o = 0; o < 3; ++o)
+      if (outputRegs_[o] >= 0) AddChannelTerms(out, w.Reg(outputRegs_[o]), n, clamp_, kChannelShift[o]);
+    return;
+  }
+  // The table outputs' codes first: out may be px.
+  bool have = tableCarries_;  // whether codes holds something to count
+  if (have) TableCodes(px, w.codes.data(), n);
+  CombineTables(px, out, n);
+  int last = -1;
+  for (int o = 0; o < 3; ++o)
+    if (outputRegs_[o] >= 0) last = o;
+  uint32_t carried = keepCodes || w.codesInline || last < 0
+                         ? AddCountingCodes(w, out, n, have, last, keepCodes)
+                         : AddCountingCarriers(w, out, n, have);
+  // Blocks that carry tend to come together.
+  w.codesInline = carried > 0;
+  w.carried += carried;
+}
+
+void FramePlan::RunSteps(Worker& w, const uint32_t* px, int32_t x0, int32_t y, int n) const {
   const double* args[kStackSize];
   for (const Step& step : steps_) {
     double* o = w.Reg(step.out);
@@ -111,59 +135,51 @@ void FramePlan::RunBlock(Worker& w, const uint32_t* px, uint32_t* out, int32_t x
         break;
     }
   }
-  // The memo's words keep their carries whether or not this frame counts.
-  if (clamp_ || (!w.count && !keepCodes)) {
-    CombineTables(px, out, n);
-    for (int o = 0; o < 3; ++o)
-      if (outputRegs_[o] >= 0) AddChannelTerms(out, w.Reg(outputRegs_[o]), n, clamp_, kChannelShift[o]);
+}
+
+void FramePlan::TableCodes(const uint32_t* px, uint32_t* codes, int n) const {
+  if (!tableOutputs_) {
+    std::fill(codes, codes + n, combinedCodes_[0][0]);
     return;
   }
-  // The table outputs' codes first: out may be px.
+  for (int i = 0; i < n; ++i)
+    codes[i] = combinedCodes_[0][(px[i] >> 16) & 0xFF] | combinedCodes_[1][(px[i] >> 8) & 0xFF] |
+               combinedCodes_[2][px[i] & 0xFF];
+}
+
+uint32_t FramePlan::AddCountingCodes(Worker& w, uint32_t* out, int n, bool have, int last,
+                                     bool keepCodes) const {
   uint32_t* codes = w.codes.data();
-  bool have = tableCarries_;  // whether codes holds something to count
-  if (have && !tableOutputs_) std::fill(codes, codes + n, combinedCodes_[0][0]);
-  else if (have)
-    for (int i = 0; i < n; ++i)
-      codes[i] = combinedCodes_[0][(px[i] >> 16) & 0xFF] | combinedCodes_[1][(px[i] >> 8) & 0xFF] |
-                 combinedCodes_[2][px[i] & 0xFF];
-  CombineTables(px, out, n);
-  int last = -1;
-  for (int o = 0; o < 3; ++o)
-    if (outputRegs_[o] >= 0) last = o;
   uint32_t carried = 0;
-  if (keepCodes || w.codesInline || last < 0) {
-    // After a block that carried: the codes are gathered channel by channel
-    // and counted with the last one (or after it, to keep them).
-    for (int o = 0; o < 3; ++o) {
-      if (outputRegs_[o] < 0) continue;
-      CodeUse use = o == last && !keepCodes ? (have ? CodeUse::kOrCount : CodeUse::kCount)
-                                            : (have ? CodeUse::kOr : CodeUse::kStore);
-      carried += AddChannelTerms(out, w.Reg(outputRegs_[o]), n, false, kChannelShift[o], codes, use);
-      have = true;
-    }
-    if (keepCodes || last < 0) {
-      if (!have) std::fill(codes, codes + n, 0u);
-      for (int i = 0; i < n; ++i) carried += codes[i] > 255u;
-    }
-  } else {
-    // After one that did not: each channel's codes are only or-ed together,
-    // which costs less, and a channel that carried gathers its codes again
-    // from its register.
-    uint32_t any[3] = {};
-    for (int o = 0; o < 3; ++o)
-      if (outputRegs_[o] >= 0)
-        any[o] = AddChannelTerms(out, w.Reg(outputRegs_[o]), n, false, kChannelShift[o], codes,
-                                 CodeUse::kAny);
-    if (have || (any[0] | any[1] | any[2]) > 255u) {
-      if (!have) std::fill(codes, codes + n, 0u);
-      for (int o = 0; o < 3; ++o)
-        if (any[o] > 255u) OrChannelCodes(codes, w.Reg(outputRegs_[o]), n);
-      for (int i = 0; i < n; ++i) carried += codes[i] > 255u;
-    }
+  for (int o = 0; o < 3; ++o) {
+    if (outputRegs_[o] < 0) continue;
+    CodeUse use = o == last && !keepCodes ? (have ? CodeUse::kOrCount : CodeUse::kCount)
+                                          : (have ? CodeUse::kOr : CodeUse::kStore);
+    carried += AddChannelTerms(out, w.Reg(outputRegs_[o]), n, false, kChannelShift[o], codes, use);
+    have = true;
   }
-  // Blocks that carry tend to come together.
-  w.codesInline = carried > 0;
-  w.carried += carried;
+  if (keepCodes || last < 0) {
+    if (!have) std::fill(codes, codes + n, 0u);
+    for (int i = 0; i < n; ++i) carried += codes[i] > 255u;
+  }
+  return carried;
+}
+
+uint32_t FramePlan::AddCountingCarriers(Worker& w, uint32_t* out, int n, bool have) const {
+  uint32_t* codes = w.codes.data();
+  uint32_t any[3] = {};
+  for (int o = 0; o < 3; ++o)
+    if (outputRegs_[o] >= 0)
+      any[o] = AddChannelTerms(out, w.Reg(outputRegs_[o]), n, false, kChannelShift[o], codes,
+                               CodeUse::kAny);
+  uint32_t carried = 0;
+  if (have || (any[0] | any[1] | any[2]) > 255u) {
+    if (!have) std::fill(codes, codes + n, 0u);
+    for (int o = 0; o < 3; ++o)
+      if (any[o] > 255u) OrChannelCodes(codes, w.Reg(outputRegs_[o]), n);
+    for (int i = 0; i < n; ++i) carried += codes[i] > 255u;
+  }
+  return carried;
 }
 
 // A row of pixels through the memo: each block's entries asked for together

@@ -258,77 +258,83 @@ void PlanBuilder::FillPairTable(size_t n) {
 // a register is reused once the value it holds has had its last use, and a
 // step never writes a register it reads.
 void PlanBuilder::BuildSteps(const std::vector<Place>& place) {
+  Registers regs{.place = place, .lastUse = LastUses(place), .regOf = {}, .free = {},
+                 .constants = {}};
+  regs.regOf.assign(nodes_.size(), -1);
+  for (size_t n = 0; n < nodes_.size(); ++n)
+    if (place[n] == Place::kPerPixel) AddStep(regs, n);
+  for (int o = 0; o < 3; ++o)
+    if (place[outputs_[o]] == Place::kPerPixel || place[outputs_[o]] == Place::kPairTable)
+      plan_.outputRegs_[o] = OperandReg(regs, outputs_[o]);
+}
+
+std::vector<int> PlanBuilder::LastUses(const std::vector<Place>& place) const {
   constexpr int kForever = 1 << 30;
   std::vector<int> lastUse(nodes_.size(), -1);
   for (size_t n = 0; n < nodes_.size(); ++n)
     if (place[n] == Place::kPerPixel)
       for (int i = 0; i < Argc(n); ++i) lastUse[Operand(n, i)] = int(n);
   for (int o : outputs_) lastUse[o] = kForever;
+  return lastUse;
+}
 
-  std::vector<int> regOf(nodes_.size(), -1), freeRegs;
-  std::map<uint64_t, int> constantReg;  // by the value's bits
-  auto allocate = [&] {
-    if (freeRegs.empty()) return plan_.registers_++;
-    int r = freeRegs.back();
-    freeRegs.pop_back();
-    return r;
-  };
-  auto operandReg = [&](int a) {
-    const PlanNode& arg = nodes_[a];
-    if (place[a] == Place::kUniform) {
-      uint64_t bits;
-      std::memcpy(&bits, &arg.value, sizeof bits);
-      auto [it, added] = constantReg.try_emplace(bits, 0);
-      if (added) {
-        it->second = plan_.registers_++;
-        plan_.constantRegs_.emplace_back(it->second, arg.value);
-      }
-      return it->second;
-    }
-    if (regOf[a] < 0) {
-      regOf[a] = allocate();
-      if (place[a] == Place::kPairTable) {
-        plan_.steps_.push_back({.kind = StepKind::kGatherPair,
-                                .out = regOf[a],
-                                .table = tableOf_[a],
-                                .shift = kChannelShift[PairChannels(arg.deps).first],
-                                .shift2 = kChannelShift[PairChannels(arg.deps).second]});
-      } else {
-        plan_.steps_.push_back({.kind = arg.kind == NodeKind::kInput ? StepKind::kInput
-                                                                     : StepKind::kGather,
-                                .out = regOf[a],
-                                .table = tableOf_[a],
-                                .shift = kChannelShift[TableChannel(arg.deps)]});
-      }
-    }
-    return regOf[a];
-  };
+int PlanBuilder::Allocate(Registers& regs) {
+  if (regs.free.empty()) return plan_.registers_++;
+  int r = regs.free.back();
+  regs.free.pop_back();
+  return r;
+}
 
-  for (size_t n = 0; n < nodes_.size(); ++n) {
-    if (place[n] != Place::kPerPixel) continue;
-    const PlanNode& node = nodes_[n];
-    if (node.kind == NodeKind::kRand) ++plan_.randSteps_;
-    if (node.kind == NodeKind::kKernel &&
-        (node.kernel.op == BlockOp::kUnary || node.kernel.op == BlockOp::kBinary))
-      ++plan_.libraryCalls_;
-    FramePlan::Step step{.kind = node.kind == NodeKind::kRand ? StepKind::kRand : StepKind::kKernel,
-              .kernel = node.kernel,
-              .first = static_cast<int>(plan_.stepArgs_.size()),
-              .rand = node.index};
-    for (int i = 0; i < Argc(n); ++i) plan_.stepArgs_.push_back(operandReg(Operand(n, i)));
-    step.out = regOf[n] = allocate();
-    plan_.steps_.push_back(step);
-    for (int i = 0; i < Argc(n); ++i) {
-      int a = Operand(n, i);
-      if (lastUse[a] == int(n) && regOf[a] >= 0) {
-        freeRegs.push_back(regOf[a]);
-        regOf[a] = -1;  // an operand named twice is freed once
-      }
+int PlanBuilder::OperandReg(Registers& regs, int a) {
+  const PlanNode& arg = nodes_[a];
+  if (regs.place[a] == Place::kUniform) {
+    uint64_t bits;
+    std::memcpy(&bits, &arg.value, sizeof bits);
+    auto [it, added] = regs.constants.try_emplace(bits, 0);
+    if (added) {
+      it->second = plan_.registers_++;
+      plan_.constantRegs_.emplace_back(it->second, arg.value);
+    }
+    return it->second;
+  }
+  if (regs.regOf[a] >= 0) return regs.regOf[a];
+  regs.regOf[a] = Allocate(regs);
+  if (regs.place[a] == Place::kPairTable) {
+    plan_.steps_.push_back({.kind = StepKind::kGatherPair,
+                            .out = regs.regOf[a],
+                            .table = tableOf_[a],
+                            .shift = kChannelShift[PairChannels(arg.deps).first],
+                            .shift2 = kChannelShift[PairChannels(arg.deps).second]});
+  } else {
+    plan_.steps_.push_back({.kind = arg.kind == NodeKind::kInput ? StepKind::kInput
+                                                                 : StepKind::kGather,
+                            .out = regs.regOf[a],
+                            .table = tableOf_[a],
+                            .shift = kChannelShift[TableChannel(arg.deps)]});
+  }
+  return regs.regOf[a];
+}
+
+void PlanBuilder::AddStep(Registers& regs, size_t n) {
+  const PlanNode& node = nodes_[n];
+  if (node.kind == NodeKind::kRand) ++plan_.randSteps_;
+  if (node.kind == NodeKind::kKernel &&
+      (node.kernel.op == BlockOp::kUnary || node.kernel.op == BlockOp::kBinary))
+    ++plan_.libraryCalls_;
+  FramePlan::Step step{.kind = node.kind == NodeKind::kRand ? StepKind::kRand : StepKind::kKernel,
+                       .kernel = node.kernel,
+                       .first = static_cast<int>(plan_.stepArgs_.size()),
+                       .rand = node.index};
+  for (int i = 0; i < Argc(n); ++i) plan_.stepArgs_.push_back(OperandReg(regs, Operand(n, i)));
+  step.out = regs.regOf[n] = Allocate(regs);
+  plan_.steps_.push_back(step);
+  for (int i = 0; i < Argc(n); ++i) {
+    int a = Operand(n, i);
+    if (regs.lastUse[a] == int(n) && regs.regOf[a] >= 0) {
+      regs.free.push_back(regs.regOf[a]);
+      regs.regOf[a] = -1;  // an operand named twice is freed once
     }
   }
-  for (int o = 0; o < 3; ++o)
-    if (place[outputs_[o]] == Place::kPerPixel || place[outputs_[o]] == Place::kPairTable)
-      plan_.outputRegs_[o] = operandReg(outputs_[o]);
 }
 
 }  // namespace vexlor

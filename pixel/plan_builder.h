@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -62,7 +63,25 @@ class PlanBuilder {
   void AddTerm(int by, int i, double v, int o);
   void FillTable(size_t n);
   void FillPairTable(size_t n);
+  // The registers of the per-pixel steps as they are laid out: each value's
+  // register while it is live (freed after its last use), the free ones, and
+  // one register for each distinct constant.
+  struct Registers {
+    const std::vector<Place>& place;
+    std::vector<int> lastUse;  // node -> the last step that reads it
+    std::vector<int> regOf;    // node -> its register while live, else -1
+    std::vector<int> free;
+    std::map<uint64_t, int> constants;  // by the value's bits
+  };
   void BuildSteps(const std::vector<Place>& place);
+  std::vector<int> LastUses(const std::vector<Place>& place) const;
+  int Allocate(Registers& regs);
+  // The register of node a as an operand, adding the step that fills it
+  // (an input or a table gather) when it is first needed.
+  int OperandReg(Registers& regs, int a);
+  // Adds the step of per-pixel node n and frees the registers of the
+  // operands it reads last.
+  void AddStep(Registers& regs, size_t n);
 
   FramePlan& plan_;
   std::vector<PlanNode> nodes_;
