@@ -95,6 +95,81 @@ void CheckNotTerminal(int fd, const char* what) {
                                   "'vexlor stream --help')");
 }
 
+// The frames of a stream through three buffers: frame k is read into
+// buffer k % 3 and filtered there in place, while the read of frame k + 1 and
+// the write of frame k - 1 run on threads of their own. A buffer is had when
+// its first frame is read. Errors are reported in the stream's order: a frame
+// is written before a later read's failure is.
+class FramePipe {
+ public:
+  FramePipe(FrameSize size, Progress& progress)
+      : size_(size), pixels_(size_t(size.width) * size_t(size.height)), progress_(progress) {}
+
+  // Filters frames numbered start, start + 1, ... until the input ends or
+  // `limit` frames are done.
+  void Run(Filter& filter, int32_t start, int64_t limit) {
+    if (limit > 0) reading_ = std::async(std::launch::async, ReadFrame, Buffer(0), Bytes());
+    for (int64_t done = 0; done < limit; ++done) {
+      Transfer r = reading_.get();
+      if (r.bytes == 0 && !r.error) break;
+      CheckFrame(r, done, start);
+      // The buffer of frame done + 1 last held frame done - 2, written already.
+      if (done + 1 < limit)
+        reading_ = std::async(std::launch::async, ReadFrame, Buffer(done + 1), Bytes());
+      std::span<uint32_t> frame(Buffer(done), pixels_);
+      PixelsFromBytes(frame);
+      PixelView view{frame.data(), size_.width, size_.height, size_.width * 4};
+      filter.Map(view, view, static_cast<int32_t>(start + done));
+      PixelsToBytes(frame);
+      FinishWrite();
+      writing_ = std::async(std::launch::async, WriteFrame, frame.data(), Bytes());
+    }
+    FinishWrite();
+  }
+
+ private:
+  size_t Bytes() const { return pixels_ * 4; }
+
+  uint32_t* Buffer(int64_t k) {
+    FrameBuffer& b = frames_[k % 3];
+    if (!b) b = std::make_unique_for_overwrite<uint32_t[]>(pixels_);
+    return b.get();
+  }
+
+  // Waits for the write under way, failing on its error.
+  void FinishWrite() {
+    if (!writing_.valid()) return;
+    Transfer w = writing_.get();
+    if (w.error) FailTransfer(w, "standard output: cannot write");
+    progress_.FrameDone();
+  }
+
+  // Fails, after the write under way, when read `r` of frame `done` is not a
+  // whole frame or the frame's number passes the largest.
+  void CheckFrame(const Transfer& r, int64_t done, int32_t start) {
+    if (r.error) {
+      FinishWrite();
+      FailTransfer(r, "standard input: cannot read");
+    }
+    if (r.bytes < Bytes()) {
+      FinishWrite();
+      FailData("standard input ends inside frame " + std::to_string(done + 1) + " (" +
+               std::to_string(r.bytes) + " of its " + std::to_string(Bytes()) + " bytes) after " +
+               std::to_string(done) + " complete frames");
+    }
+    if (start + done > INT32_MAX) {
+      FinishWrite();
+      FailData("frame number passes 2147483647 after " + std::to_string(done) + " frames");
+    }
+  }
+
+  FrameSize size_;
+  size_t pixels_;
+  Progress& progress_;
+  FrameBuffer frames_[3];
+  std::future<Transfer> reading_, writing_;
+};
+
 int RunStream(Args& args) {
   if (const std::string* file = args.Value("-f"); file && *file == "-")
     FailUsage("-f -: stream reads its frames from standard input, not the program");
@@ -112,58 +187,8 @@ int RunStream(Args& args) {
   if (seed) filter.StartRand(*seed, 0);
   CheckNotTerminal(STDIN_FILENO, "standard input");
   CheckNotTerminal(STDOUT_FILENO, "standard output");
-
-  size_t pixels = size_t(size.width) * size_t(size.height);
-  size_t frameBytes = pixels * 4;
-  // Frame k is read into frames[k % 3] and filtered there in place: the read
-  // of frame k + 1 and the write of frame k - 1 run meanwhile on threads of
-  // their own. A buffer is had when its first frame is read. Errors are
-  // reported here, in the stream's order: a frame is written before a later
-  // read's failure is.
-  FrameBuffer frames[3];
-  auto buffer = [&](int64_t k) -> uint32_t* {
-    FrameBuffer& b = frames[k % 3];
-    if (!b) b = std::make_unique_for_overwrite<uint32_t[]>(pixels);
-    return b.get();
-  };
   Progress progress = Progress::ForArgs(args);
-  std::future<Transfer> reading, writing;
-  auto finishWrite = [&] {
-    if (!writing.valid()) return;
-    Transfer w = writing.get();
-    if (w.error) FailTransfer(w, "standard output: cannot write");
-    progress.FrameDone();
-  };
-  if (limit > 0) reading = std::async(std::launch::async, ReadFrame, buffer(0), frameBytes);
-  for (int64_t done = 0; done < limit; ++done) {
-    Transfer r = reading.get();
-    if (r.bytes == 0 && !r.error) break;
-    if (r.error) {
-      finishWrite();
-      FailTransfer(r, "standard input: cannot read");
-    }
-    if (r.bytes < frameBytes) {
-      finishWrite();
-      FailData("standard input ends inside frame " + std::to_string(done + 1) + " (" +
-               std::to_string(r.bytes) + " of its " + std::to_string(frameBytes) + " bytes) after " +
-               std::to_string(done) + " complete frames");
-    }
-    if (start + done > INT32_MAX) {
-      finishWrite();
-      FailData("frame number passes 2147483647 after " + std::to_string(done) + " frames");
-    }
-    // The buffer of frame done + 1 last held frame done - 2, written already.
-    if (done + 1 < limit)
-      reading = std::async(std::launch::async, ReadFrame, buffer(done + 1), frameBytes);
-    std::span<uint32_t> frame(buffer(done), pixels);
-    PixelsFromBytes(frame);
-    PixelView view{frame.data(), size.width, size.height, size.width * 4};
-    filter.Map(view, view, static_cast<int32_t>(start + done));
-    PixelsToBytes(frame);
-    finishWrite();
-    writing = std::async(std::launch::async, WriteFrame, frame.data(), frameBytes);
-  }
-  finishWrite();
+  FramePipe(size, progress).Run(filter, start, limit);
   progress.Finish();
   PrintCarryWarning(args, filter.tally());
   return 0;
