@@ -12,24 +12,30 @@ INT_PTR CALLBACK ConfigDialogProc(HWND dialog, UINT message, WPARAM wparam, LPAR
 
 static const CScriptObject kScriptObject = {nullptr, kScriptFunctions, nullptr};
 
+// What the host shows and calls; the list links are the host's.
 static FilterDefinition gDefinition = {
-    nullptr, nullptr, nullptr,
-    "vexlor",
-    "add any effect that can vbe expressed",
-    "Quillmere",
-    nullptr,
-    sizeof(FilterSettings),
-    InitSettings,
-    nullptr,
-    RunFrame,
-    QueryParams,
-    ConfigureFilter,
-    DescribeSettings,
-    StartOrEnd,
-    StartOrEnd,
-    &kScriptObject,
-    WriteScriptLine,
-    nullptr, nullptr, nullptr, nullptr,
+    .next = nullptr,
+    .prev = nullptr,
+    .module = nullptr,
+    .name = "vexlor",
+    .desc = "add any effect that can vbe expressed",
+    .maker = "Quillmere",
+    .private_data = nullptr,
+    .inst_data_size = sizeof(FilterSettings),
+    .initProc = InitSettings,
+    .deinitProc = nullptr,
+    .runProc = RunFrame,
+    .paramProc = QueryParams,
+    .configProc = ConfigureFilter,
+    .stringProc = DescribeSettings,
+    .startProc = StartOrEnd,
+    .endProc = StartOrEnd,
+    .script_obj = &kScriptObject,
+    .fssProc = WriteScriptLine,
+    .stringProc2 = nullptr,
+    .serializeProc = nullptr,
+    .deserializeProc = nullptr,
+    .copyProc = nullptr,
 };
 
 // The host's copy of the definition, from Init2 until Deinit.
