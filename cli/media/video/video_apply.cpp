@@ -2,6 +2,7 @@
 // same time on their own threads, a few frames apart, so memory stays at a
 // few frames whatever the video's length.
 #include <condition_variable>
+#include <cstdio>
 #include <deque>
 #include <exception>
 #include <mutex>
@@ -105,6 +106,9 @@ class ReadStage {
         continue;
       }
       int64_t time = VideoReader::TimeOf(*event.frame);
+      if (event.index < 0)
+        FailData(job_.input + ": a decoded frame's time stamp is none of its packets'; the "
+                              "frame cannot be numbered");
       if (event.index < job_.range.first) {
         Release(time, false);
         continue;
@@ -178,11 +182,49 @@ void Guarded(FirstFailure& failure, WorkQueue& a, WorkQueue& b, Body body) {
   }
 }
 
+// The failure of a range that starts past the last frame.
+[[noreturn]] void NoFirstFrame(const VideoJob& job) {
+  FailData(job.input + ": has no frame " + std::to_string(job.range.first) + " (it ends before)");
+}
+
+// Makes the reader start at the key frame at or before the range's first
+// frame, numbering frames by the packets' time stamps (fills `index`), so
+// that a range costs the same wherever it lies. A file whose packets lack
+// time stamps is decoded from the start, as one line says.
+void SeekToRange(const VideoJob& job, VideoReader& reader, FrameIndex& index) {
+  if (job.range.first == 0) return;
+  {
+    VideoReader scan(job.input, job.ignoreDamage);
+    index = ScanFrames(scan);
+  }
+  if (!index.complete) {
+    std::fprintf(stderr,
+                 "vexlor: %s: its frames cannot be numbered without decoding (packets without "
+                 "time stamps); decoding from the first frame to reach frame %lld\n",
+                 job.input.c_str(), static_cast<long long>(job.range.first));
+    return;
+  }
+  if (job.range.first >= static_cast<int64_t>(index.times.size())) NoFirstFrame(job);
+  int64_t key = index.KeyBefore(job.range.first);
+  reader.Seek(index.times[size_t(key)]);
+  reader.NumberBy(index, key);
+}
+
+// The whole run's first time stamp: a range's piece starts there too, so
+// that its time stamps are the whole run's less the frames before it.
+int64_t WholeRunStart(const VideoReader& reader, const FrameIndex& index) {
+  if (index.complete && !index.times.empty()) return index.times.front();
+  int64_t start = reader.stream()->start_time;
+  return start == AV_NOPTS_VALUE ? 0 : start;
+}
+
 }  // namespace
 
 void ApplyVideo(const VideoJob& job) {
   VideoReader reader(job.input, job.ignoreDamage);
   VideoWriter writer(job, reader, 0);
+  FrameIndex index;
+  SeekToRange(job, reader, index);
   bool estimated = false;
   int64_t count = reader.FrameCount(estimated);
   Progress progress(job.progress);
@@ -210,16 +252,16 @@ void ApplyVideo(const VideoJob& job) {
           writer.Copy(work.packet.get());
           continue;
         }
-        // A range's pieces start at time 0, so that joined they follow on.
-        if (!shifted) writer.SetShift(work.time);
+        // A range's piece starts where the whole run starts, so that pieces
+        // joined follow on.
+        if (!shifted && work.time != AV_NOPTS_VALUE)
+          writer.SetShift(work.time - WholeRunStart(reader, index));
         shifted = true;
         writer.Write(work.picture, work.time);
         ++written;
       }
       if (filtered.aborted() || failure.Failed()) return;
-      if (written == 0)
-        FailData(job.input + ": has no frame " + std::to_string(job.range.first) +
-                 " (it ends before)");
+      if (written == 0) NoFirstFrame(job);
       writer.Finish();
     });
   });
