@@ -36,6 +36,20 @@ constexpr EncoderRow kEncoders[] = {
     {"wrapped_avframe", "yuv444p", ""},
 };
 
+// Encoder options for a piece of a longer render (--frames): a key frame
+// forced there must be one that nothing before it is needed for (an IDR
+// frame, not an open GOP's recovery point). Every encoder also gets the
+// closed-GOP flag; a fresh encoder's first frame is always a key frame, and
+// the first frame of a piece is forced to one besides.
+struct PieceRow {
+  const char* encoder;
+  const char* options;  // KEY=VALUE:KEY=VALUE
+};
+constexpr PieceRow kPieceOptions[] = {
+    {"libx264", "forced-idr=1"},
+    {"libx265", "forced-idr=1"},
+};
+
 // swscale's names of the colour matrices it converts RGB to YUV with.
 struct MatrixRow {
   AVColorSpace space;
@@ -124,6 +138,23 @@ const std::string* PixelFormatOption(const VideoJob& job) {
 
 }  // namespace
 
+namespace {
+
+// Whether the job renders a piece of the video rather than all of it.
+bool IsPiece(const VideoJob& job) { return job.range.first > 0 || job.range.last != INT64_MAX; }
+
+// Sets up a piece's encoder so that pieces join with a stream copy: closed
+// GOPs and, where the encoder has one, its option for true key frames. The
+// user's --codec-option still wins.
+void ClosePieceStart(const AVCodec& codec, AVCodecContext& enc, AVDictionary** options) {
+  enc.flags |= AV_CODEC_FLAG_CLOSED_GOP;
+  for (const PieceRow& row : kPieceOptions)
+    if (std::string_view(codec.name) == row.encoder)
+      av_dict_parse_string(options, row.options, "=", ":", AV_DICT_DONT_OVERWRITE);
+}
+
+}  // namespace
+
 bool IsVideoName(const std::string& path) { return !IsPictureName(path) && MuxerFor(path); }
 
 VideoWriter::VideoWriter(const VideoJob& job, const VideoReader& reader, int64_t shift)
@@ -151,6 +182,8 @@ VideoWriter::VideoWriter(const VideoJob& job, const VideoReader& reader, int64_t
   encoder_.reset(avcodec_alloc_context3(codec));
   if (!encoder_) throw std::bad_alloc();
   AVCodecContext& enc = *encoder_;
+  piece_ = IsPiece(job);
+  if (piece_) ClosePieceStart(*codec, enc, &options);
   enc.width = reader.width();
   enc.height = reader.height();
   enc.pix_fmt = target;
@@ -271,7 +304,8 @@ void VideoWriter::Write(const Picture& picture, int64_t time) {
   if (pts <= lastPts_) pts = lastPts_ + 1;
   lastPts_ = pts;
   converted->pts = pts;
-  converted->pict_type = AV_PICTURE_TYPE_NONE;
+  // A piece's first frame is a key frame whatever the encoder would choose.
+  converted->pict_type = piece_ && written_ == 0 ? AV_PICTURE_TYPE_I : AV_PICTURE_TYPE_NONE;
   ++written_;
   Encode(converted.get());
 }
