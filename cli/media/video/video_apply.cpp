@@ -106,9 +106,15 @@ class ReadStage {
         continue;
       }
       int64_t time = VideoReader::TimeOf(*event.frame);
-      if (event.index < 0)
+      // After a seek, a frame that cannot be numbered before the range is one
+      // of an open GOP's leading frames; in the range it would be a gap.
+      if (event.index < 0 && started_)
         FailData(job_.input + ": a decoded frame's time stamp is none of its packets'; the "
                               "frame cannot be numbered");
+      if (!started_ && event.index > job_.range.first && !job_.ignoreDamage)
+        FailData(job_.input + ": frame " + std::to_string(job_.range.first) +
+                 " was not decoded (the first frame after the seek is frame " +
+                 std::to_string(event.index) + ")");
       if (event.index < job_.range.first) {
         Release(time, false);
         continue;
