@@ -278,6 +278,14 @@ TEST(VideoTest, H264PiecesStartWithAKeyFrameAndJoinInMp4AndMkv) {
     EXPECT_EQ(Sh("ffmpeg -v error -i " + Q(joined) + " -f null - 2>&1"), "") << ext;
     EXPECT_EQ(Frames(joined).size(), 40u) << ext;
   }
+  // The other encoders by extension (VP9, MPEG-4) start a piece the same way.
+  for (const char* ext : {"webm", "avi"}) {
+    std::string piece = dir.File(std::string("piece.") + ext);
+    RunResult r = Apply({"--no-audio", "--frames", "13-20", program, in, piece});
+    ASSERT_EQ(r.status, 0) << ext << r.err;
+    EXPECT_EQ(PacketFlags(piece).at(0).substr(0, 1), "K") << ext;
+    EXPECT_EQ(Frames(piece).size(), 8u) << ext;
+  }
 }
 
 TEST(VideoTest, FramesCommandCountsFramesAndListsKeyFrames) {

@@ -36,18 +36,22 @@ constexpr EncoderRow kEncoders[] = {
     {"wrapped_avframe", "yuv444p", ""},
 };
 
-// Encoder options for a piece of a longer render (--frames): a key frame
-// forced there must be one that nothing before it is needed for (an IDR
-// frame, not an open GOP's recovery point). Every encoder also gets the
-// closed-GOP flag; a fresh encoder's first frame is always a key frame, and
-// the first frame of a piece is forced to one besides.
+// What an encoder needs for a piece of a longer render (--frames) beyond a
+// key frame forced at the piece's first frame: that key frame must be one
+// that nothing before it is needed for (an IDR frame, not an open GOP's
+// recovery point), and the GOPs closed. A fresh encoder starts with such a
+// frame anyway; these make it explicit where the encoder has a way. The
+// others need nothing (VP8 and VP9 have no alternate reference before their
+// first frame, FFV1 and raw video are all key frames, MPEG-4 and MPEG-2
+// refuse the closed-GOP flag while they detect scene changes).
 struct PieceRow {
   const char* encoder;
+  bool closedGop;       // AV_CODEC_FLAG_CLOSED_GOP
   const char* options;  // KEY=VALUE:KEY=VALUE
 };
 constexpr PieceRow kPieceOptions[] = {
-    {"libx264", "forced-idr=1"},
-    {"libx265", "forced-idr=1"},
+    {"libx264", true, "forced-idr=1"},
+    {"libx265", false, "forced-idr=1"},
 };
 
 // swscale's names of the colour matrices it converts RGB to YUV with.
@@ -143,14 +147,14 @@ namespace {
 // Whether the job renders a piece of the video rather than all of it.
 bool IsPiece(const VideoJob& job) { return job.range.first > 0 || job.range.last != INT64_MAX; }
 
-// Sets up a piece's encoder so that pieces join with a stream copy: closed
-// GOPs and, where the encoder has one, its option for true key frames. The
-// user's --codec-option still wins.
+// Sets up a piece's encoder from its row so that pieces join with a stream
+// copy. The user's --codec-option still wins.
 void ClosePieceStart(const AVCodec& codec, AVCodecContext& enc, AVDictionary** options) {
-  enc.flags |= AV_CODEC_FLAG_CLOSED_GOP;
-  for (const PieceRow& row : kPieceOptions)
-    if (std::string_view(codec.name) == row.encoder)
-      av_dict_parse_string(options, row.options, "=", ":", AV_DICT_DONT_OVERWRITE);
+  for (const PieceRow& row : kPieceOptions) {
+    if (std::string_view(codec.name) != row.encoder) continue;
+    if (row.closedGop) enc.flags |= AV_CODEC_FLAG_CLOSED_GOP;
+    av_dict_parse_string(options, row.options, "=", ":", AV_DICT_DONT_OVERWRITE);
+  }
 }
 
 }  // namespace
