@@ -253,6 +253,14 @@ TEST(VideoTest, RangesSeekToTheKeyFrameBeforeThemAndGiveTheWholeRunsFrames) {
   std::vector<std::vector<uint32_t>> rw = Frames(rawWhole);
   ASSERT_EQ(rw.size(), 40u);
   EXPECT_EQ(Frames(rawMid), std::vector(rw.begin() + 12, rw.begin() + 20));
+
+  // MPEG-TS seeks by time to no key frame in particular: decoded from the start.
+  std::string ts = dir.File("in.ts"), tsMid = dir.File("ts.mkv");
+  Sh("ffmpeg -v error -i " + Q(in) + " -map 0:v -c copy " + Q(ts));
+  r = Apply({"--codec", "ffv1", "--no-warnings", "--no-audio", "--frames", "17-25", program, ts, tsMid});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.err.find("decoding from the first frame to reach frame 17"), std::string::npos) << r.err;
+  EXPECT_EQ(Frames(tsMid), std::vector(w.begin() + 17, w.begin() + 26));
 }
 
 TEST(VideoTest, H264PiecesStartWithAKeyFrameAndJoinInMp4AndMkv) {

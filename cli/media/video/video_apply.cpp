@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <deque>
 #include <exception>
+#include <memory>
 #include <mutex>
 #include <thread>
 
@@ -193,27 +194,28 @@ void Guarded(FirstFailure& failure, WorkQueue& a, WorkQueue& b, Body body) {
   FailData(job.input + ": has no frame " + std::to_string(job.range.first) + " (it ends before)");
 }
 
-// Makes the reader start at the key frame at or before the range's first
-// frame, numbering frames by the packets' time stamps (fills `index`), so
-// that a range costs the same wherever it lies. A file whose packets lack
-// time stamps is decoded from the start, as one line says.
-void SeekToRange(const VideoJob& job, VideoReader& reader, FrameIndex& index) {
-  if (job.range.first == 0) return;
-  {
-    VideoReader scan(job.input, job.ignoreDamage);
-    index = ScanFrames(scan);
+// Opens the input at the key frame at or before the range's first frame,
+// numbering frames by the packets' time stamps (fills `index`), so that a
+// range costs the same wherever it lies. A file whose packets lack time
+// stamps, or whose container cannot seek to a key frame, is opened anew and
+// decoded from the start, as one line says.
+std::unique_ptr<VideoReader> OpenAtRange(const VideoJob& job, FrameIndex& index) {
+  auto reader = std::make_unique<VideoReader>(job.input, job.ignoreDamage);
+  if (job.range.first == 0) return reader;
+  index = ScanFrames(*reader);
+  const char* why = "its frames cannot be numbered without decoding (packets without time stamps)";
+  if (index.complete) {
+    if (job.range.first >= static_cast<int64_t>(index.times.size())) NoFirstFrame(job);
+    int64_t key = index.KeyBefore(job.range.first);
+    if (reader->SeekToKey(index.times[size_t(key)])) {
+      reader->NumberBy(index, key);
+      return reader;
+    }
+    why = "its container cannot seek exactly to a key frame";
   }
-  if (!index.complete) {
-    std::fprintf(stderr,
-                 "vexlor: %s: its frames cannot be numbered without decoding (packets without "
-                 "time stamps); decoding from the first frame to reach frame %lld\n",
-                 job.input.c_str(), static_cast<long long>(job.range.first));
-    return;
-  }
-  if (job.range.first >= static_cast<int64_t>(index.times.size())) NoFirstFrame(job);
-  int64_t key = index.KeyBefore(job.range.first);
-  reader.Seek(index.times[size_t(key)]);
-  reader.NumberBy(index, key);
+  std::fprintf(stderr, "vexlor: %s: %s; decoding from the first frame to reach frame %lld\n",
+               job.input.c_str(), why, static_cast<long long>(job.range.first));
+  return std::make_unique<VideoReader>(job.input, job.ignoreDamage);
 }
 
 // The whole run's first time stamp: a range's piece starts there too, so
@@ -227,10 +229,10 @@ int64_t WholeRunStart(const VideoReader& reader, const FrameIndex& index) {
 }  // namespace
 
 void ApplyVideo(const VideoJob& job) {
-  VideoReader reader(job.input, job.ignoreDamage);
-  VideoWriter writer(job, reader, 0);
   FrameIndex index;
-  SeekToRange(job, reader, index);
+  std::unique_ptr<VideoReader> opened = OpenAtRange(job, index);
+  VideoReader& reader = *opened;
+  VideoWriter writer(job, reader, 0);
   bool estimated = false;
   int64_t count = reader.FrameCount(estimated);
   Progress progress(job.progress);

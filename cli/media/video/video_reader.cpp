@@ -211,6 +211,23 @@ void VideoReader::Seek(int64_t time) {
   known_ = false;
 }
 
+bool VideoReader::SeekToKey(int64_t time) {
+  AVFormatContext* format = format_.get();
+  if (av_seek_frame(format, stream_->index, time, AVSEEK_FLAG_BACKWARD) < 0) return false;
+  bool landed = false;
+  while (av_read_frame(format, packet_.get()) >= 0) {
+    bool video = packet_->stream_index == stream_->index;
+    if (video)
+      landed = (packet_->flags & AV_PKT_FLAG_KEY) && packet_->pts != AV_NOPTS_VALUE &&
+               packet_->pts <= time;
+    av_packet_unref(packet_.get());
+    if (video) break;
+  }
+  if (!landed) return false;
+  Seek(time);  // the same seek again, now known to land on a key frame
+  return true;
+}
+
 void ProbeVideo(const std::string& path) { VideoReader reader(path, false); }
 
 bool IsVideoFile(const std::string& path) {

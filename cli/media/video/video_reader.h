@@ -59,6 +59,10 @@ class VideoReader {
   // Goes to the key frame at or before `time` (stream time base); the next
   // frames are decoded from there and their indices are unknown (-1).
   void Seek(int64_t time);
+  // Seeks as Seek does, when the container lands there on a key frame shown
+  // at or before `time`; false (the reader then stands anywhere) when it
+  // cannot seek or lands elsewhere, as MPEG-TS may.
+  bool SeekToKey(int64_t time);
   // Numbers the frames decoded from here on by their time stamps in `index`
   // (which must outlive the reader's use), so that a seek keeps them. Frames
   // before number `from` may lean on frames before the seek (an open GOP's
