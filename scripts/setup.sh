@@ -20,8 +20,10 @@ VEXLOR_CORE_PACKAGES=(cmake make g++ libgtest-dev libbenchmark-dev libpng-dev pk
   libavformat-dev libavcodec-dev libavfilter-dev libavutil-dev libswscale-dev libturbojpeg0-dev
   libjpeg62-turbo-dev libmicrohttpd-dev libcpp-httplib-dev nlohmann-json3-dev dpkg-dev groff-base unzip)
 
-# Tests that compare our output with other tools' or run cases in parallel.
-VEXLOR_TOOL_PACKAGES=(ffmpeg parallel)
+# Tests that compare our output with other tools or run cases in parallel, and
+# the README's render over ssh (GNU parallel copies files with rsync; the test
+# runs an sshd of its own).
+VEXLOR_TOOL_PACKAGES=(ffmpeg parallel rsync openssh-client openssh-server)
 
 # Browser tests: node may come from elsewhere (CI's image has its own), so
 # Debian's is installed only when there is none.

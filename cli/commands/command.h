@@ -24,7 +24,7 @@ struct Command {
 };
 
 // Each command's definition, in its own file.
-extern const Command kApplyCommand, kStreamCommand, kCheckCommand, kServeCommand,
+extern const Command kApplyCommand, kStreamCommand, kCheckCommand, kFramesCommand, kServeCommand,
     kTestCommand, kPixelCommand;
 
 // The commands in the order the main help lists them.

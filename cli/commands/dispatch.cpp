@@ -10,8 +10,9 @@ namespace vexlor::cli {
 
 namespace {
 
-constexpr const Command* kCommands[] = {&kApplyCommand, &kStreamCommand, &kCheckCommand,
-                                        &kServeCommand, &kTestCommand,   &kPixelCommand};
+constexpr const Command* kCommands[] = {&kApplyCommand,  &kStreamCommand, &kCheckCommand,
+                                        &kFramesCommand, &kServeCommand,  &kTestCommand,
+                                        &kPixelCommand};
 
 }  // namespace
 

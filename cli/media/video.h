@@ -34,6 +34,13 @@ struct VideoJob {
   bool ignoreDamage = false;                                 // go on past damaged frames
   bool progress = false;
 };
+// A video's frames as its packets tell them, for planning ranges.
+struct FramePlan {
+  int64_t count = 0;          // frames in the video stream
+  std::vector<int64_t> keys;  // the key frames' numbers, ascending
+  bool numbered = true;       // every packet has a time stamp (--frames seeks)
+};
+
 // What the video room does for the tool.
 class VideoRoom {
  public:
@@ -49,6 +56,9 @@ class VideoRoom {
   virtual void Apply(const VideoJob& job) = 0;
   // A video's frames by index, decoding only what is asked for.
   virtual std::unique_ptr<FrameSource> OpenFrames(const std::string& path) = 0;
+  // A video's frame count and key frames, read from its packets without
+  // decoding; fails with one line when the file is not a video.
+  virtual FramePlan PlanFrames(const std::string& path) = 0;
 
  protected:
   ~VideoRoom() = default;

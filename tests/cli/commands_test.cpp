@@ -70,7 +70,7 @@ TEST(CommandsTest, CheckExitsByWhetherTheProgramRuns) {
 TEST(CommandsTest, HelpVersionAndUnknownCommands) {
   RunResult r = RunVexlor({"--help"});
   EXPECT_EQ(r.status, 0);
-  for (const char* command : {"apply", "stream", "check", "test", "pixel"}) {
+  for (const char* command : {"apply", "stream", "check", "frames", "test", "pixel"}) {
     EXPECT_NE(r.out.find(std::string("  ") + command + " "), std::string::npos) << command;
     RunResult help = RunVexlor({command, "--help"});
     EXPECT_EQ(help.status, 0);

@@ -195,6 +195,132 @@ TEST(VideoTest, RangesRenderedApartJoinIntoTheWholeRun) {
   EXPECT_NE(Packets(mid, "a"), "");
 }
 
+// Pieces joined with the concat demuxer and a stream copy, in `dir`.
+std::string Join(const ScratchDir& dir, const std::vector<std::string>& pieces,
+                 const std::string& joined) {
+  std::string list;
+  for (const std::string& p : pieces) list += "file '" + p + "'\n";
+  WriteFile(dir.File("list.txt"), list);
+  Sh("cd " + Q(dir.path) + " && ffmpeg -v error -y -f concat -i list.txt -c copy " + Q(joined));
+  return dir.File(joined);
+}
+
+// Each packet's flags in decoding order ("K_" for a key frame).
+std::vector<std::string> PacketFlags(const std::string& path) {
+  std::string out = Sh("ffprobe -v error -select_streams v -show_entries packet=flags -of csv=p=0 " +
+                       Q(path));
+  std::vector<std::string> flags;
+  for (size_t at = 0, end; (end = out.find('\n', at)) != std::string::npos; at = end + 1)
+    flags.push_back(out.substr(at, end - at));
+  return flags;
+}
+
+TEST(VideoTest, RangesSeekToTheKeyFrameBeforeThemAndGiveTheWholeRunsFrames) {
+  ScratchDir dir;
+  // H.264 with B-frames and open GOPs: after a seek, the frames before a
+  // key frame in showing order lean on frames that were never decoded.
+  std::string in = dir.File("in.mp4");
+  MakeClip(in, 4, "-c:v libx264 -g 7 -bf 3 -x264-params open-gop=1", "-c:a aac");
+  const std::string program = "rd=rs*rand();gd=gs;bd=bs+fr/100;";
+  std::string whole = dir.File("whole.mkv");
+  ASSERT_EQ(Apply({"--codec", "ffv1", "--no-audio", program, in, whole}).status, 0);
+  std::vector<std::vector<uint32_t>> w = Frames(whole);
+  ASSERT_EQ(w.size(), 40u);
+  // Ranges on and off key frames (0, 7, 14, ... are), the last one past the end.
+  std::vector<std::string> pieces;
+  for (const char* range : {"0-5", "6-7", "8-20", "21-23", "24-99"}) {
+    std::string piece = std::string("p") + range + ".mkv";
+    RunResult r = Apply({"--codec", "ffv1", "--no-audio", "--frames", range, program, in,
+                         dir.File(piece)});
+    ASSERT_EQ(r.status, 0) << range << r.err;
+    EXPECT_EQ(r.err.find("decoding from the first frame"), std::string::npos) << r.err;
+    pieces.push_back(piece);
+  }
+  std::string joined = Join(dir, pieces, "joined.mkv");
+  EXPECT_EQ(Frames(joined), w);
+  EXPECT_EQ(FrameTimes(joined), FrameTimes(whole));
+  // A piece's own time stamps start where the whole run's do.
+  EXPECT_EQ(FrameTimes(dir.File("p8-20.mkv")).substr(0, 9), "0.000000\n");
+
+  // Packets without time stamps (a raw H.264 stream): decoded from the start.
+  std::string raw = dir.File("in.h264"), rawWhole = dir.File("raw.mkv"), rawMid = dir.File("mid.mkv");
+  Sh("ffmpeg -v error -i " + Q(in) + " -map 0:v -c copy -bsf:v h264_mp4toannexb " + Q(raw));
+  ASSERT_EQ(Apply({"--codec", "ffv1", program, raw, rawWhole}).status, 0);
+  RunResult r = Apply({"--codec", "ffv1", "--no-warnings", "--frames", "12-19", program, raw, rawMid});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err, "vexlor: " + raw + ": its frames cannot be numbered without decoding (packets "
+                   "without time stamps); decoding from the first frame to reach frame 12\n");
+  std::vector<std::vector<uint32_t>> rw = Frames(rawWhole);
+  ASSERT_EQ(rw.size(), 40u);
+  EXPECT_EQ(Frames(rawMid), std::vector(rw.begin() + 12, rw.begin() + 20));
+
+  // MPEG-TS seeks by time to no key frame in particular: decoded from the start.
+  std::string ts = dir.File("in.ts"), tsMid = dir.File("ts.mkv");
+  Sh("ffmpeg -v error -i " + Q(in) + " -map 0:v -c copy " + Q(ts));
+  r = Apply({"--codec", "ffv1", "--no-warnings", "--no-audio", "--frames", "17-25", program, ts, tsMid});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.err.find("decoding from the first frame to reach frame 17"), std::string::npos) << r.err;
+  EXPECT_EQ(Frames(tsMid), std::vector(w.begin() + 17, w.begin() + 26));
+}
+
+TEST(VideoTest, H264PiecesStartWithAKeyFrameAndJoinInMp4AndMkv) {
+  ScratchDir dir;
+  std::string in = dir.File("in.mkv");
+  MakeClip(in, 4, "-c:v libx264 -g 9 -bf 3 -x264-params open-gop=1");
+  const std::string program = "rd=rs*rand();gd=gs;bd=bs;";
+  for (const char* ext : {"mp4", "mkv"}) {
+    std::string whole = dir.File(std::string("whole.") + ext);
+    ASSERT_EQ(Apply({"--no-audio", program, in, whole}).status, 0);
+    std::vector<std::string> pieces;
+    for (const char* range : {"0-12", "13-25", "26-"}) {
+      std::string piece = std::string("h") + range + "." + ext;
+      ASSERT_EQ(Apply({"--no-audio", "--frames", range, program, in, dir.File(piece)}).status, 0);
+      std::vector<std::string> flags = PacketFlags(dir.File(piece));
+      ASSERT_FALSE(flags.empty());
+      EXPECT_EQ(flags[0].substr(0, 1), "K") << piece;
+      pieces.push_back(piece);
+    }
+    std::string joined = Join(dir, pieces, std::string("joined.") + ext);
+    EXPECT_EQ(FrameTimes(joined), FrameTimes(whole)) << ext;
+    // Every frame decodes without a word from the decoder.
+    EXPECT_EQ(Sh("ffmpeg -v error -i " + Q(joined) + " -f null - 2>&1"), "") << ext;
+    EXPECT_EQ(Frames(joined).size(), 40u) << ext;
+  }
+  // The other encoders by extension (VP9, MPEG-4) start a piece the same way.
+  for (const char* ext : {"webm", "avi"}) {
+    std::string piece = dir.File(std::string("piece.") + ext);
+    RunResult r = Apply({"--no-audio", "--frames", "13-20", program, in, piece});
+    ASSERT_EQ(r.status, 0) << ext << r.err;
+    EXPECT_EQ(PacketFlags(piece).at(0).substr(0, 1), "K") << ext;
+    EXPECT_EQ(Frames(piece).size(), 8u) << ext;
+  }
+}
+
+TEST(VideoTest, FramesCommandCountsFramesAndListsKeyFrames) {
+  ScratchDir dir;
+  std::string in = dir.File("in.mp4");
+  MakeClip(in, 3, "-c:v libx264 -g 10 -bf 2", "-c:a aac");
+  RunResult r = RunVexlor({"frames", in});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "frames: 30\nkey frames: 0 10 20\n");
+  EXPECT_EQ(RunVexlor({"frames", "--count", in}).out, "30\n");
+  EXPECT_EQ(RunVexlor({"frames", "--keys", in}).out, "0\n10\n20\n");
+  // A count the container does not state (Matroska) is counted too.
+  std::string mkv = dir.File("in.mkv");
+  Sh("ffmpeg -v error -i " + Q(in) + " -c copy " + Q(mkv));
+  EXPECT_EQ(RunVexlor({"frames", "--count", mkv}).out, "30\n");
+
+  EXPECT_EQ(RunVexlor({"frames", "--count", "--keys", in}).status, 2);
+  EXPECT_EQ(RunVexlor({"frames"}).status, 2);
+  std::string png = dir.File("p.png");
+  Sh("ffmpeg -v error -f lavfi -i testsrc2=size=8x8 -frames:v 1 " + Q(png));
+  r = RunVexlor({"frames", png});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("not a video"), std::string::npos) << r.err;
+  WriteFile(dir.File("text.txt"), "hello");
+  EXPECT_EQ(RunVexlor({"frames", dir.File("text.txt")}).status, 1);
+}
+
 TEST(VideoTest, RandSeedStartsTheGeneratorForVideosPicturesAndStreams) {
   ScratchDir dir;
   std::string in = dir.File("in.mkv"), out = dir.File("out.mkv");

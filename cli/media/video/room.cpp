@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "cli/base/modules.h"
+#include "cli/media/video/video_reader.h"
 
 namespace vexlor::cli {
 
@@ -18,6 +19,11 @@ class Room final : public VideoRoom {
   void Apply(const VideoJob& job) override { ApplyVideo(job); }
   std::unique_ptr<FrameSource> OpenFrames(const std::string& path) override {
     return std::make_unique<VideoFrames>(path);
+  }
+  FramePlan PlanFrames(const std::string& path) override {
+    VideoReader reader(path, false);
+    FrameIndex index = ScanFrames(reader);
+    return {static_cast<int64_t>(index.times.size()), std::move(index.keys), index.complete};
   }
 };
 

@@ -2,8 +2,10 @@
 // same time on their own threads, a few frames apart, so memory stays at a
 // few frames whatever the video's length.
 #include <condition_variable>
+#include <cstdio>
 #include <deque>
 #include <exception>
+#include <memory>
 #include <mutex>
 #include <thread>
 
@@ -105,6 +107,15 @@ class ReadStage {
         continue;
       }
       int64_t time = VideoReader::TimeOf(*event.frame);
+      // After a seek, a frame that cannot be numbered before the range is one
+      // of an open GOP's leading frames; in the range it would be a gap.
+      if (event.index < 0 && started_)
+        FailData(job_.input + ": a decoded frame's time stamp is none of its packets'; the "
+                              "frame cannot be numbered");
+      if (!started_ && event.index > job_.range.first && !job_.ignoreDamage)
+        FailData(job_.input + ": frame " + std::to_string(job_.range.first) +
+                 " was not decoded (the first frame after the seek is frame " +
+                 std::to_string(event.index) + ")");
       if (event.index < job_.range.first) {
         Release(time, false);
         continue;
@@ -178,10 +189,49 @@ void Guarded(FirstFailure& failure, WorkQueue& a, WorkQueue& b, Body body) {
   }
 }
 
+// The failure of a range that starts past the last frame.
+[[noreturn]] void NoFirstFrame(const VideoJob& job) {
+  FailData(job.input + ": has no frame " + std::to_string(job.range.first) + " (it ends before)");
+}
+
+// Opens the input at the key frame at or before the range's first frame,
+// numbering frames by the packets' time stamps (fills `index`), so that a
+// range costs the same wherever it lies. A file whose packets lack time
+// stamps, or whose container cannot seek to a key frame, is opened anew and
+// decoded from the start, as one line says.
+std::unique_ptr<VideoReader> OpenAtRange(const VideoJob& job, FrameIndex& index) {
+  auto reader = std::make_unique<VideoReader>(job.input, job.ignoreDamage);
+  if (job.range.first == 0) return reader;
+  index = ScanFrames(*reader);
+  const char* why = "its frames cannot be numbered without decoding (packets without time stamps)";
+  if (index.complete) {
+    if (job.range.first >= static_cast<int64_t>(index.times.size())) NoFirstFrame(job);
+    int64_t key = index.KeyBefore(job.range.first);
+    if (reader->SeekToKey(index.times[size_t(key)])) {
+      reader->NumberBy(index, key);
+      return reader;
+    }
+    why = "its container cannot seek exactly to a key frame";
+  }
+  std::fprintf(stderr, "vexlor: %s: %s; decoding from the first frame to reach frame %lld\n",
+               job.input.c_str(), why, static_cast<long long>(job.range.first));
+  return std::make_unique<VideoReader>(job.input, job.ignoreDamage);
+}
+
+// The whole run's first time stamp: a range's piece starts there too, so
+// that its time stamps are the whole run's less the frames before it.
+int64_t WholeRunStart(const VideoReader& reader, const FrameIndex& index) {
+  if (index.complete && !index.times.empty()) return index.times.front();
+  int64_t start = reader.stream()->start_time;
+  return start == AV_NOPTS_VALUE ? 0 : start;
+}
+
 }  // namespace
 
 void ApplyVideo(const VideoJob& job) {
-  VideoReader reader(job.input, job.ignoreDamage);
+  FrameIndex index;
+  std::unique_ptr<VideoReader> opened = OpenAtRange(job, index);
+  VideoReader& reader = *opened;
   VideoWriter writer(job, reader, 0);
   bool estimated = false;
   int64_t count = reader.FrameCount(estimated);
@@ -210,16 +260,16 @@ void ApplyVideo(const VideoJob& job) {
           writer.Copy(work.packet.get());
           continue;
         }
-        // A range's pieces start at time 0, so that joined they follow on.
-        if (!shifted) writer.SetShift(work.time);
+        // A range's piece starts where the whole run starts, so that pieces
+        // joined follow on.
+        if (!shifted && work.time != AV_NOPTS_VALUE)
+          writer.SetShift(work.time - WholeRunStart(reader, index));
         shifted = true;
         writer.Write(work.picture, work.time);
         ++written;
       }
       if (filtered.aborted() || failure.Failed()) return;
-      if (written == 0)
-        FailData(job.input + ": has no frame " + std::to_string(job.range.first) +
-                 " (it ends before)");
+      if (written == 0) NoFirstFrame(job);
       writer.Finish();
     });
   });

@@ -45,7 +45,9 @@ Converter::Converter(const AVFrame& like, AVRational timeBase, AVRational aspect
   if (!graph_) throw std::bad_alloc();
   // ffmpeg's tool passes "flags=bicubic" to the scalers a graph inserts.
   graph_->scale_sws_opts = av_strdup("flags=bicubic");
-  graph_->nb_threads = 1;
+  // The scalers split each frame among the cores (0: one thread per core),
+  // as ffmpeg's tool does; a slice's rows come out as one thread makes them.
+  graph_->nb_threads = 0;
   if (aspect.num <= 0 || aspect.den <= 0) aspect = {0, 1};
   std::string args = "video_size=" + std::to_string(like.width) + "x" +
                      std::to_string(like.height) + ":pix_fmt=" + std::to_string(like.format) +

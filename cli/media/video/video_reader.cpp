@@ -151,8 +151,11 @@ VideoEvent VideoReader::Next(bool packets) {
     av::Frame frame = av::NewFrame();
     int status = avcodec_receive_frame(decoder_.get(), frame.get());
     if (status == 0) {
-      if ((frame->decode_error_flags || (frame->flags & AV_FRAME_FLAG_CORRUPT)) && !ignoreDamage_)
-        Damaged("damaged data", frames_, 0);
+      int64_t number = numbering_ ? numbering_->NumberOf(TimeOf(*frame)) : known_ ? frames_ : -1;
+      bool leading = numbering_ && number < numberedFrom_;
+      if ((frame->decode_error_flags || (frame->flags & AV_FRAME_FLAG_CORRUPT)) && !ignoreDamage_ &&
+          !leading)
+        Damaged("damaged data", number >= 0 ? number : frames_, 0);
       if (!sized_) {
         width_ = frame->width;
         height_ = frame->height;
@@ -167,7 +170,7 @@ VideoEvent VideoReader::Next(bool packets) {
       }
       if (TimeOf(*frame) != AV_NOPTS_VALUE) lastTime_ = std::max(lastTime_, TimeOf(*frame));
       event.kind = VideoEvent::kFrame;
-      event.index = known_ ? frames_ : -1;
+      event.index = number;
       event.frame = std::move(frame);
       ++frames_;
       return event;
@@ -229,6 +232,23 @@ void VideoReader::Seek(int64_t time) {
   known_ = false;
 }
 
+bool VideoReader::SeekToKey(int64_t time) {
+  AVFormatContext* format = format_.get();
+  if (av_seek_frame(format, stream_->index, time, AVSEEK_FLAG_BACKWARD) < 0) return false;
+  bool landed = false;
+  while (av_read_frame(format, packet_.get()) >= 0) {
+    bool video = packet_->stream_index == stream_->index;
+    if (video)
+      landed = (packet_->flags & AV_PKT_FLAG_KEY) && packet_->pts != AV_NOPTS_VALUE &&
+               packet_->pts <= time;
+    av_packet_unref(packet_.get());
+    if (video) break;
+  }
+  if (!landed) return false;
+  Seek(time);  // the same seek again, now known to land on a key frame
+  return true;
+}
+
 void ProbeVideo(const std::string& path) { VideoReader reader(path, false); }
 
 bool IsVideoFile(const std::string& path) {
@@ -240,20 +260,48 @@ bool IsVideoFile(const std::string& path) {
   return FindVideo(raw) != nullptr;
 }
 
+// ---- Frames numbered from their packets ------------------------------------
+
+int64_t FrameIndex::NumberOf(int64_t time) const {
+  auto it = std::lower_bound(times.begin(), times.end(), time);
+  return it != times.end() && *it == time ? it - times.begin() : -1;
+}
+
+int64_t FrameIndex::KeyBefore(int64_t number) const {
+  auto it = std::upper_bound(keys.begin(), keys.end(), number);
+  return it == keys.begin() ? 0 : *(it - 1);
+}
+
+FrameIndex ScanFrames(VideoReader& reader) {
+  FrameIndex index;
+  std::vector<int64_t> keyTimes;
+  AVFormatContext* format = reader.format();
+  av::Packet packet = av::NewPacket();
+  while (av_read_frame(format, packet.get()) >= 0) {
+    if (packet->stream_index == reader.stream()->index) {
+      if (packet->pts == AV_NOPTS_VALUE) index.complete = false;
+      int64_t time = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
+      index.times.push_back(time);
+      if (packet->flags & AV_PKT_FLAG_KEY) keyTimes.push_back(time);
+    }
+    av_packet_unref(packet.get());
+  }
+  std::sort(index.times.begin(), index.times.end());
+  // Two frames at one time cannot be told apart by it.
+  if (std::adjacent_find(index.times.begin(), index.times.end()) != index.times.end())
+    index.complete = false;
+  if (!index.complete) return index;  // key frames cannot be numbered either
+  for (int64_t time : keyTimes)
+    if (int64_t number = index.NumberOf(time); number >= 0) index.keys.push_back(number);
+  std::sort(index.keys.begin(), index.keys.end());
+  return index;
+}
+
 // ---- The editor's random access ---------------------------------------------
 
 VideoFrames::VideoFrames(const std::string& path)
     : reader_(std::make_unique<VideoReader>(path, true)) {
-  // The frames' time stamps in presentation order are the video packets'
-  // ones, sorted: one scan of the packets, without decoding.
-  AVFormatContext* format = reader_->format();
-  av::Packet packet = av::NewPacket();
-  while (av_read_frame(format, packet.get()) >= 0) {
-    if (packet->stream_index == reader_->stream()->index)
-      times_.push_back(packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts);
-    av_packet_unref(packet.get());
-  }
-  std::sort(times_.begin(), times_.end());
+  times_ = ScanFrames(*reader_).times;
   reader_->Seek(times_.empty() ? 0 : times_.front());
 }
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "cli/media/video/video_av.h"
 
@@ -14,6 +15,21 @@ struct VideoEvent {
   av::Frame frame;    // kFrame: as decoded
   int64_t index = 0;  // kFrame: the frame's index in the stream, from 0
   av::Packet packet;  // kPacket: a packet of an audio or subtitle stream
+};
+
+// The frames of a video stream as its packets tell them, without decoding:
+// each frame's time stamp in presentation order and which are key frames.
+// A frame's number is its place among the time stamps, as a run that decodes
+// every frame from the start counts it.
+struct FrameIndex {
+  std::vector<int64_t> times;  // presentation time stamps, ascending
+  std::vector<int64_t> keys;   // the key frames' numbers, ascending (none if not complete)
+  // Every packet has a time stamp of its own, so that numbers are certain.
+  bool complete = true;
+  // The number of the frame shown at `time`, or -1 when no frame is.
+  int64_t NumberOf(int64_t time) const;
+  // The last key frame at or before frame `number` (0 when there is none).
+  int64_t KeyBefore(int64_t number) const;
 };
 
 class VideoReader {
@@ -43,6 +59,18 @@ class VideoReader {
   // Goes to the key frame at or before `time` (stream time base); the next
   // frames are decoded from there and their indices are unknown (-1).
   void Seek(int64_t time);
+  // Seeks as Seek does, when the container lands there on a key frame shown
+  // at or before `time`; false (the reader then stands anywhere) when it
+  // cannot seek or lands elsewhere, as MPEG-TS may.
+  bool SeekToKey(int64_t time);
+  // Numbers the frames decoded from here on by their time stamps in `index`
+  // (which must outlive the reader's use), so that a seek keeps them. Frames
+  // before number `from` may lean on frames before the seek (an open GOP's
+  // leading frames): damage there is not the file's, and is not reported.
+  void NumberBy(const FrameIndex& index, int64_t from) {
+    numbering_ = &index;
+    numberedFrom_ = from;
+  }
 
  private:
   [[noreturn]] void Damaged(const std::string& what, int64_t frame, int code);
@@ -62,6 +90,12 @@ class VideoReader {
   bool sized_ = false;   // width_ and height_ come from a decoded frame
   bool draining_ = false;
   bool known_ = true;  // frames_ is the index of the next frame
+  const FrameIndex* numbering_ = nullptr;
+  int64_t numberedFrom_ = 0;
 };
+
+// Reads every packet of the reader's video stream (demuxing only) into an
+// index; the reader must Seek before it decodes again.
+FrameIndex ScanFrames(VideoReader& reader);
 
 }  // namespace vexlor::cli

@@ -45,6 +45,24 @@ constexpr EncoderRow kEncoders[] = {
     {"wrapped_avframe", "yuv444p", ""},
 };
 
+// What an encoder needs for a piece of a longer render (--frames) beyond a
+// key frame forced at the piece's first frame: that key frame must be one
+// that nothing before it is needed for (an IDR frame, not an open GOP's
+// recovery point), and the GOPs closed. A fresh encoder starts with such a
+// frame anyway; these make it explicit where the encoder has a way. The
+// others need nothing (VP8 and VP9 have no alternate reference before their
+// first frame, FFV1 and raw video are all key frames, MPEG-4 and MPEG-2
+// refuse the closed-GOP flag while they detect scene changes).
+struct PieceRow {
+  const char* encoder;
+  bool closedGop;       // AV_CODEC_FLAG_CLOSED_GOP
+  const char* options;  // KEY=VALUE:KEY=VALUE
+};
+constexpr PieceRow kPieceOptions[] = {
+    {"libx264", true, "forced-idr=1"},
+    {"libx265", false, "forced-idr=1"},
+};
+
 // swscale's names of the colour matrices it converts RGB to YUV with.
 struct MatrixRow {
   AVColorSpace space;
@@ -133,6 +151,23 @@ const std::string* PixelFormatOption(const VideoJob& job) {
 
 }  // namespace
 
+namespace {
+
+// Whether the job renders a piece of the video rather than all of it.
+bool IsPiece(const VideoJob& job) { return job.range.first > 0 || job.range.last != INT64_MAX; }
+
+// Sets up a piece's encoder from its row so that pieces join with a stream
+// copy. The user's --codec-option still wins.
+void ClosePieceStart(const AVCodec& codec, AVCodecContext& enc, AVDictionary** options) {
+  for (const PieceRow& row : kPieceOptions) {
+    if (std::string_view(codec.name) != row.encoder) continue;
+    if (row.closedGop) enc.flags |= AV_CODEC_FLAG_CLOSED_GOP;
+    av_dict_parse_string(options, row.options, "=", ":", AV_DICT_DONT_OVERWRITE);
+  }
+}
+
+}  // namespace
+
 bool IsVideoName(const std::string& path) { return !IsPictureName(path) && MuxerFor(path); }
 
 VideoWriter::VideoWriter(const VideoJob& job, const VideoReader& reader, int64_t shift)
@@ -160,6 +195,8 @@ VideoWriter::VideoWriter(const VideoJob& job, const VideoReader& reader, int64_t
   encoder_.reset(avcodec_alloc_context3(codec));
   if (!encoder_) throw std::bad_alloc();
   AVCodecContext& enc = *encoder_;
+  piece_ = IsPiece(job);
+  if (piece_) ClosePieceStart(*codec, enc, &options);
   enc.width = reader.width();
   enc.height = reader.height();
   enc.pix_fmt = target;
@@ -287,7 +324,8 @@ void VideoWriter::Write(const Picture& picture, int64_t time) {
   if (pts <= lastPts_) pts = lastPts_ + 1;
   lastPts_ = pts;
   converted->pts = pts;
-  converted->pict_type = AV_PICTURE_TYPE_NONE;
+  // A piece's first frame is a key frame whatever the encoder would choose.
+  converted->pict_type = piece_ && written_ == 0 ? AV_PICTURE_TYPE_I : AV_PICTURE_TYPE_NONE;
   ++written_;
   Encode(converted.get());
 }

@@ -49,6 +49,7 @@ class VideoWriter {
   int64_t written_ = 0;        // frames sent to the encoder
   int64_t lastPts_ = INT64_MIN;
   bool headerWritten_ = false;
+  bool piece_ = false;  // a --frames range: its first frame is a key frame
 };
 
 }  // namespace vexlor::cli
