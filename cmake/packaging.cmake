@@ -42,7 +42,9 @@ else()
       "for every pixel of a picture or of every frame of a video, keeping the video's\n"
       "sound. It is the command-line twin of a plug-in for a Windows video host and\n"
       "gives the same pixels, bit for bit. It also explains programs, runs them on\n"
-      "one pixel, and edits them live in the browser.")
+      "one pixel, and edits them live in the browser. The frei0r plug-in\n"
+      "/usr/lib/frei0r-1/vexlor.so runs the same programs inside ffmpeg (-vf frei0r),\n"
+      "MLT (melt, Kdenlive, Shotcut) and GStreamer (frei0r-filter-vexlor).")
   install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE
                 ${PROJECT_SOURCE_DIR}/docs/copyright
           DESTINATION ${CMAKE_INSTALL_DOCDIR})

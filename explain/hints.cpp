@@ -9,12 +9,11 @@
 
 #include "engine/chars.h"
 #include "engine/engine.h"
+#include "pixel/statements.h"
 
 namespace vexlor {
 
 namespace {
-
-constexpr const char* kBuiltinNames[] = {"rs", "gs", "bs", "rd", "gd", "bd", "fr"};
 
 // Spellings of other languages at the failing place, and what this one
 // writes instead. `before` is how many of the spelling's characters stand

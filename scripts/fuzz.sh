@@ -22,6 +22,7 @@ targets=(
   "picture|8192"
   "script_line|2100"
   "serve_requests|16384"
+  "frei0r_params|4096"
 )
 
 cmake --preset fuzz >/dev/null

@@ -43,9 +43,10 @@ pack() {
 for kind in "${kinds[@]}"; do
   case $kind in
     deb)
-      vexlor_need "${VEXLOR_CORE_PACKAGES[@]}"
+      # The frei0r plug-in's header: the package carries vexlor.so too.
+      vexlor_need "${VEXLOR_CORE_PACKAGES[@]}" "${VEXLOR_FREI0R_PACKAGES[0]}"
       configure release
-      cmake --build --preset release -j "$(nproc)" --target vexlor vexlor_docs
+      cmake --build --preset release -j "$(nproc)" --target vexlor vexlor_docs vexlor_frei0r
       pack build/release deb ;;
     zip)
       # The cross compiler only: wine and Xvfb are for the tests.

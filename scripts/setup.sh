@@ -43,6 +43,10 @@ VEXLOR_WIN32_PACKAGES=(g++-mingw-w64-i686-posix xvfb xauth)
 # an i386 package; when it cannot be had, the module is still built.
 VEXLOR_WINE_PACKAGES=(wine wine32:i386)
 
+# The frei0r plug-in: its header, and the three hosts its tests run.
+VEXLOR_FREI0R_PACKAGES=(frei0r-plugins-dev ffmpeg melt gstreamer1.0-tools gstreamer1.0-plugins-base
+  gstreamer1.0-plugins-bad)
+
 # group | what needs it, for the message when one of its packages cannot be had
 VEXLOR_PACKAGE_GROUPS=(
   "VEXLOR_CORE_PACKAGES|the build"
@@ -53,6 +57,7 @@ VEXLOR_PACKAGE_GROUPS=(
   "VEXLOR_FUZZ_PACKAGES|the fuzz targets"
   "VEXLOR_WIN32_PACKAGES|the Windows module's build and tests"
   "VEXLOR_WINE_PACKAGES|the Windows module's tests"
+  "VEXLOR_FREI0R_PACKAGES|the frei0r plug-in and its hosts' tests"
 )
 
 # Installs every package given that is missing; when one cannot be had, says

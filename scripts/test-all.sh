@@ -25,7 +25,7 @@ stage_setup() {
 stage_packages() {
   vexlor_need "${VEXLOR_CORE_PACKAGES[@]}" "${VEXLOR_TOOL_PACKAGES[@]}" \
     "${VEXLOR_BROWSER_PACKAGES[@]}" "${VEXLOR_PACKAGING_PACKAGES[@]}" \
-    "${VEXLOR_FUZZ_PACKAGES[@]}" "${VEXLOR_WIN32_PACKAGES[@]}"
+    "${VEXLOR_FUZZ_PACKAGES[@]}" "${VEXLOR_WIN32_PACKAGES[@]}" "${VEXLOR_FREI0R_PACKAGES[@]}"
   vexlor_want_wine || true
 }
 

@@ -1,13 +1,15 @@
 // vexlor stream: filters raw frames of 32-bit pixels (bytes B, G, R, X, top
 // line first) from standard input to standard output, one frame at a time,
-// so memory stays at four frames whatever the stream's length: while one
-// frame is filtered, the next one is read and the previous one written.
+// so memory stays at three frames whatever the stream's length: while one
+// frame is filtered in place, the next one is read and the previous one
+// written.
 #include <unistd.h>
 
 #include <cerrno>
-#include <csignal>
 #include <cstring>
 #include <future>
+#include <memory>
+#include <span>
 
 #include "cli/base/program.h"
 #include "cli/base/progress.h"
@@ -39,8 +41,11 @@ FrameSize ParseSize(const std::string& text) {
   return {static_cast<int32_t>(w), static_cast<int32_t>(h)};
 }
 
+// A frame's pixels, not initialised: the memory is touched as it is read.
+using FrameBuffer = std::unique_ptr<uint32_t[]>;
+
 // The stream's bytes B, G, R, X of each pixel as packed values, in place.
-void PixelsFromBytes(std::vector<uint32_t>& words) {
+void PixelsFromBytes(std::span<uint32_t> words) {
   for (uint32_t& w : words) {
     uint8_t b[4];
     std::memcpy(b, &w, 4);
@@ -49,7 +54,7 @@ void PixelsFromBytes(std::vector<uint32_t>& words) {
 }
 
 // Packed values back to the stream's byte order, in place.
-void PixelsToBytes(std::vector<uint32_t>& words) {
+void PixelsToBytes(std::span<uint32_t> words) {
   for (uint32_t& w : words) {
     uint8_t b[4] = {static_cast<uint8_t>(w), static_cast<uint8_t>(w >> 8),
                     static_cast<uint8_t>(w >> 16), static_cast<uint8_t>(w >> 24)};
@@ -65,14 +70,14 @@ struct Transfer {
 };
 
 // Reads up to one frame from standard input into `words`.
-Transfer ReadFrame(std::vector<uint32_t>& words, size_t frameBytes) {
-  size_t got = std::fread(words.data(), 1, frameBytes, stdin);
+Transfer ReadFrame(uint32_t* words, size_t frameBytes) {
+  size_t got = std::fread(words, 1, frameBytes, stdin);
   return {got, std::ferror(stdin) ? (errno ? errno : EIO) : 0};
 }
 
 // Writes one frame to standard output and flushes it.
-Transfer WriteFrame(const std::vector<uint32_t>& words, size_t frameBytes) {
-  size_t put = std::fwrite(words.data(), 1, frameBytes, stdout);
+Transfer WriteFrame(const uint32_t* words, size_t frameBytes) {
+  size_t put = std::fwrite(words, 1, frameBytes, stdout);
   if (put != frameBytes || std::fflush(stdout) != 0) return {put, errno ? errno : EIO};
   return {put, 0};
 }
@@ -107,17 +112,20 @@ int RunStream(Args& args) {
   if (seed) filter.StartRand(*seed, 0);
   CheckNotTerminal(STDIN_FILENO, "standard input");
   CheckNotTerminal(STDOUT_FILENO, "standard output");
-  // A reader that goes away is reported as a write error, not a signal.
-  std::signal(SIGPIPE, SIG_IGN);
 
   size_t pixels = size_t(size.width) * size_t(size.height);
   size_t frameBytes = pixels * 4;
-  // Frame k is read into in[k % 2] and filtered into out[k % 2]: the read of
-  // frame k + 1 and the write of frame k - 1 run meanwhile on threads of
-  // their own. Errors are reported here, in the stream's order: a frame is
-  // written before a later read's failure is.
-  std::vector<uint32_t> in[2] = {std::vector<uint32_t>(pixels), std::vector<uint32_t>(pixels)};
-  std::vector<uint32_t> out[2] = {std::vector<uint32_t>(pixels), std::vector<uint32_t>(pixels)};
+  // Frame k is read into frames[k % 3] and filtered there in place: the read
+  // of frame k + 1 and the write of frame k - 1 run meanwhile on threads of
+  // their own. A buffer is had when its first frame is read. Errors are
+  // reported here, in the stream's order: a frame is written before a later
+  // read's failure is.
+  FrameBuffer frames[3];
+  auto buffer = [&](int64_t k) -> uint32_t* {
+    FrameBuffer& b = frames[k % 3];
+    if (!b) b = std::make_unique_for_overwrite<uint32_t[]>(pixels);
+    return b.get();
+  };
   Progress progress = Progress::ForArgs(args);
   std::future<Transfer> reading, writing;
   auto finishWrite = [&] {
@@ -126,10 +134,8 @@ int RunStream(Args& args) {
     if (w.error) FailTransfer(w, "standard output: cannot write");
     progress.FrameDone();
   };
-  if (limit > 0) reading = std::async(std::launch::async, ReadFrame, std::ref(in[0]), frameBytes);
+  if (limit > 0) reading = std::async(std::launch::async, ReadFrame, buffer(0), frameBytes);
   for (int64_t done = 0; done < limit; ++done) {
-    std::vector<uint32_t>& src = in[done % 2];
-    std::vector<uint32_t>& dst = out[done % 2];
     Transfer r = reading.get();
     if (r.bytes == 0 && !r.error) break;
     if (r.error) {
@@ -146,15 +152,16 @@ int RunStream(Args& args) {
       finishWrite();
       FailData("frame number passes 2147483647 after " + std::to_string(done) + " frames");
     }
+    // The buffer of frame done + 1 last held frame done - 2, written already.
     if (done + 1 < limit)
-      reading = std::async(std::launch::async, ReadFrame, std::ref(in[(done + 1) % 2]), frameBytes);
-    PixelsFromBytes(src);
-    filter.Map({src.data(), size.width, size.height, size.width * 4},
-               {dst.data(), size.width, size.height, size.width * 4},
-               static_cast<int32_t>(start + done));
-    PixelsToBytes(dst);
+      reading = std::async(std::launch::async, ReadFrame, buffer(done + 1), frameBytes);
+    std::span<uint32_t> frame(buffer(done), pixels);
+    PixelsFromBytes(frame);
+    PixelView view{frame.data(), size.width, size.height, size.width * 4};
+    filter.Map(view, view, static_cast<int32_t>(start + done));
+    PixelsToBytes(frame);
     finishWrite();
-    writing = std::async(std::launch::async, WriteFrame, std::cref(dst), frameBytes);
+    writing = std::async(std::launch::async, WriteFrame, frame.data(), frameBytes);
   }
   finishWrite();
   progress.Finish();

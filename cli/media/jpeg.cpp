@@ -44,8 +44,7 @@ Picture DecodeJpeg(std::span<const uint8_t> bytes, const std::string& name) {
                   ? std::string("unsupported JPEG (CMYK colours)")
                   : "corrupt JPEG (" + std::string(tjGetErrorStr2(jpeg.handle)) + ")"));
   Picture picture{width, height, std::vector<uint32_t>(size_t(width) * size_t(height))};
-  for (size_t i = 0; i < picture.pixels.size(); ++i)
-    picture.pixels[i] = uint32_t{rgb[i * 3]} << 16 | uint32_t{rgb[i * 3 + 1]} << 8 | rgb[i * 3 + 2];
+  PixelsFromRgb(rgb.data(), picture.pixels);
   return picture;
 }
 
@@ -53,11 +52,7 @@ std::vector<uint8_t> EncodeJpeg(const Picture& picture) {
   JpegHandle jpeg{tjInitCompress()};
   if (!jpeg.handle) FailData("cannot start the JPEG encoder");
   std::vector<uint8_t> rgb(picture.pixels.size() * 3);
-  for (size_t i = 0; i < picture.pixels.size(); ++i) {
-    rgb[i * 3] = static_cast<uint8_t>(picture.pixels[i] >> 16);
-    rgb[i * 3 + 1] = static_cast<uint8_t>(picture.pixels[i] >> 8);
-    rgb[i * 3 + 2] = static_cast<uint8_t>(picture.pixels[i]);
-  }
+  PixelsToRgb(picture.pixels, rgb.data());
   unsigned char* out = nullptr;
   unsigned long size = 0;
   int status = tjCompress2(jpeg.handle, rgb.data(), picture.width, 0, picture.height, TJPF_RGB,

@@ -82,17 +82,12 @@ const char* PictureSizeProblem(int64_t width, int64_t height) {
   return nullptr;
 }
 
-namespace {
-
-// A file name's extension without its dot, in lower case ("" for none).
 std::string Extension(const std::string& path) {
   size_t dot = path.rfind('.');
   size_t slash = path.rfind('/');
   if (dot == std::string::npos || (slash != std::string::npos && slash > dot)) return "";
   return Lower(path.substr(dot + 1));
 }
-
-}  // namespace
 
 bool IsPictureName(const std::string& path) { return FindFormat(Extension(path)) != nullptr; }
 
@@ -127,6 +122,22 @@ bool StartsLikePicture(const std::string& path) {
 }
 
 
+void PixelsFromRgb(const uint8_t* rgb, std::span<uint32_t> pixels) {
+  for (uint32_t& p : pixels) {
+    p = uint32_t{rgb[0]} << 16 | uint32_t{rgb[1]} << 8 | rgb[2];
+    rgb += 3;
+  }
+}
+
+void PixelsToRgb(std::span<const uint32_t> pixels, uint8_t* rgb) {
+  for (uint32_t p : pixels) {
+    rgb[0] = static_cast<uint8_t>(p >> 16);
+    rgb[1] = static_cast<uint8_t>(p >> 8);
+    rgb[2] = static_cast<uint8_t>(p);
+    rgb += 3;
+  }
+}
+
 Picture DecodePpm(std::span<const uint8_t> bytes, const std::string& name) {
   if (bytes.size() < 2 || bytes[0] != 'P' || bytes[1] != '6')
     FailData(name + ": unsupported format " +
@@ -147,9 +158,7 @@ Picture DecodePpm(std::span<const uint8_t> bytes, const std::string& name) {
              std::to_string(need) + " bytes of pixels)");
   Picture picture{static_cast<int32_t>(width), static_cast<int32_t>(height), {}};
   picture.pixels.resize(need / 3);
-  for (size_t i = 0; i < picture.pixels.size(); ++i)
-    picture.pixels[i] =
-        uint32_t{data[i * 3]} << 16 | uint32_t{data[i * 3 + 1]} << 8 | data[i * 3 + 2];
+  PixelsFromRgb(data.data(), picture.pixels);
   return picture;
 }
 
@@ -157,12 +166,8 @@ std::vector<uint8_t> EncodePpm(const Picture& picture) {
   std::string header = "P6\n" + std::to_string(picture.width) + " " +
                        std::to_string(picture.height) + "\n255\n";
   std::vector<uint8_t> out(header.begin(), header.end());
-  out.reserve(out.size() + picture.pixels.size() * 3);
-  for (uint32_t p : picture.pixels) {
-    out.push_back(static_cast<uint8_t>(p >> 16));
-    out.push_back(static_cast<uint8_t>(p >> 8));
-    out.push_back(static_cast<uint8_t>(p));
-  }
+  out.resize(header.size() + picture.pixels.size() * 3);
+  PixelsToRgb(picture.pixels, out.data() + header.size());
   return out;
 }
 

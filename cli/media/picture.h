@@ -22,11 +22,18 @@ struct Picture {
   PixelView View() { return {pixels.data(), width, height, width * 4}; }
 };
 
+// Pixels from RGB bytes (three a pixel, as PNG, PPM and JPEG hold them) and
+// back: pixels[i] = 0x00RRGGBB of rgb[3i .. 3i+2].
+void PixelsFromRgb(const uint8_t* rgb, std::span<uint32_t> pixels);
+void PixelsToRgb(std::span<const uint32_t> pixels, uint8_t* rgb);
+
 // Pictures and frames hold at most this many pixels: 1 GiB per buffer.
 inline constexpr int64_t kMaxPixels = int64_t{1} << 28;
 
 enum class PictureFormat { Png, Ppm, Jpeg };
 
+// A file name's extension without its dot, in lower case ("" for none).
+std::string Extension(const std::string& path);
 // Format named by a file name's extension (.png, .ppm, .jpg or .jpeg, any
 // case); a usage failure for any other.
 PictureFormat FormatForName(const std::string& path);

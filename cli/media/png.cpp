@@ -156,13 +156,10 @@ bool WriteRgb(PngContext& ctx, const Picture& picture, int level, std::vector<ui
                static_cast<uint32_t>(picture.height), 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
                PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
   png_write_info(png, info);
-  const uint32_t* p = picture.pixels.data();
   for (int32_t y = 0; y < picture.height; ++y) {
-    for (int32_t x = 0; x < picture.width; ++x, ++p) {
-      row[size_t(x) * 3] = static_cast<uint8_t>(*p >> 16);
-      row[size_t(x) * 3 + 1] = static_cast<uint8_t>(*p >> 8);
-      row[size_t(x) * 3 + 2] = static_cast<uint8_t>(*p);
-    }
+    PixelsToRgb(std::span(picture.pixels).subspan(size_t(y) * size_t(picture.width),
+                                                  size_t(picture.width)),
+                row.data());
     png_write_row(png, row.data());
   }
   png_write_end(png, nullptr);
@@ -180,8 +177,7 @@ Picture DecodePng(std::span<const uint8_t> bytes, const std::string& name) {
   std::vector<png_bytep> rows;
   if (!ReadRgb(ctx, picture, rgb, rows)) FailData(name + ": " + ctx.problem);
   picture.pixels.resize(rgb.size() / 3);
-  for (size_t i = 0; i < picture.pixels.size(); ++i)
-    picture.pixels[i] = uint32_t{rgb[i * 3]} << 16 | uint32_t{rgb[i * 3 + 1]} << 8 | rgb[i * 3 + 2];
+  PixelsFromRgb(rgb.data(), picture.pixels);
   return picture;
 }
 

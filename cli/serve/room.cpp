@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "cli/base/modules.h"
+#include "cli/base/signals.h"
 #include "cli/serve/serve.h"
 
 namespace vexlor::cli {
@@ -29,18 +30,9 @@ bool IsLoopback(const std::string& host) {
 
 // Serves options.input until a stop signal.
 void RunEditor(const ServeOptions& options) {
-  // Blocked before anything starts a thread: every thread the server, the
-  // engine or a video's decoder starts inherits the blocked signals, and
-  // only the waiting thread receives them. A decoder thread started earlier
-  // would take a signal with the handler of the other commands, which exits
-  // at once.
-  sigset_t stopSignals;
-  sigemptyset(&stopSignals);
-  sigaddset(&stopSignals, SIGINT);
-  sigaddset(&stopSignals, SIGTERM);
-  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
-  ::signal(SIGPIPE, SIG_IGN);
-
+  // The stop signals are blocked in every thread but the tool's signal
+  // thread (cli/base/signals.h), since before the first thread started: the
+  // server's, the engine's and a video decoder's threads never take them.
   std::unique_ptr<FrameSource> source = OpenFrameSource(options.input);
   if (source->video() && (options.frame < 0 || options.frame >= source->count()))
     FailUsage("--frame: " + options.input + " has frames 0 to " +
@@ -58,20 +50,13 @@ void RunEditor(const ServeOptions& options) {
               server.Url().c_str());
   std::fflush(stdout);
 
-  std::atomic<bool> signalled{false};
-  std::thread waiter([&] {
-    // Named, so that it can be told from the rest: while it waits, its
-    // mask shows the stop signals open, as the one thread that takes them.
-    pthread_setname_np(pthread_self(), "vexlor-stop");
-    int signal = 0;
-    sigwait(&stopSignals, &signal);
-    signalled = true;
-    server.Stop();
-  });
-  bool served = server.Serve();
-  // When serving ended on its own, wake the waiting thread.
-  if (!signalled) pthread_kill(waiter.native_handle(), SIGTERM);
-  waiter.join();
+  // A stop signal stops the server between requests; a second one ends the
+  // process at once.
+  bool served;
+  {
+    StopHandler stop([&](int) { server.Stop(); });
+    served = server.Serve();
+  }
   if (!served) FailData("the server stopped: cannot accept connections");
 }
 

@@ -439,7 +439,7 @@ TEST(ServeCommandTest, AVideoStopsCleanlyOnASignalToo) {
       "\n\"$VEXLOR\" serve clip.avi >out.txt 2>&1 & pid=$!\n"
       "for i in $(seq 100); do [ -s out.txt ] && break; sleep 0.05; done\nn=0\n"
       "for t in /proc/$pid/task/*; do m=$(sed -n 's/^SigBlk:[[:space:]]*//p' $t/status)\n"
-      "  [ $((0x$m & 0x4002)) -eq $((0x4002)) ] || [ \"$(cat $t/comm)\" = vexlor-stop ] ||\n"
+      "  [ $((0x$m & 0x4002)) -eq $((0x4002)) ] || [ \"$(cat $t/comm)\" = vexlor-signals ] ||\n"
       "  n=$((n+1)); done\n"
       "echo \"unblocked $n\"; kill -TERM $pid; wait $pid");
   EXPECT_EQ(masks.out, "unblocked 0\n") << masks.err;

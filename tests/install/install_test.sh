@@ -10,21 +10,8 @@ set -uo pipefail
 src=$1 build=$2 version=$3
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
-passed=0 failed=0
-
-# Counts one check: ok when the command succeeds, FAIL with its output if not.
-check() {
-  local name=$1 output
-  shift
-  if output=$("$@" 2>&1); then
-    passed=$((passed + 1))
-    echo "ok: $name"
-  else
-    failed=$((failed + 1))
-    echo "FAIL: $name"
-    [ -n "$output" ] && sed 's/^/    /' <<<"$output"
-  fi
-}
+# shellcheck source=../check.sh
+. "$(dirname "$0")/../check.sh"
 
 # Fails with a message naming what differs.
 expect_eq() {
@@ -46,7 +33,7 @@ installs_all() {
   for file in usr/bin/vexlor usr/share/man/man1/vexlor.1.gz "$modules/vexlor-video.so" \
       "$modules/vexlor-serve.so" \
       usr/share/bash-completion/completions/vexlor usr/share/doc/vexlor/README.md \
-      usr/share/doc/vexlor/LICENSE usr/share/doc/vexlor/copyright; do
+      usr/share/doc/vexlor/LICENSE usr/share/doc/vexlor/copyright usr/lib/frei0r-1/vexlor.so; do
     grep -qxF "$file" <<<"$installed_files" || missing+=("$file")
   done
   [ ${#missing[@]} -eq 0 ] || { echo "not installed: ${missing[*]}"; return 1; }
@@ -201,7 +188,17 @@ check "deb copyright file" bash -c 'dpkg-deb --fsys-tarfile "$1" |
 admin=$tmp/dpkg/var/lib/dpkg
 mkdir -p "$admin/info" "$admin/updates" "$admin/triggers"
 touch "$admin/status" "$admin/available"
-dpkg_root() { dpkg --root="$tmp/dpkg" --log=/dev/null --force-depends --force-not-root "$@"; }
+# The package's maintainer scripts (CPack's ldconfig call, added because the
+# frei0r plug-in is a shared object under /usr/lib) run outside the scratch
+# root, which has no shell, with a stand-in ldconfig that leaves the
+# system's cache alone.
+mkdir -p "$tmp/bin"
+printf '#!/bin/sh\nexit 0\n' > "$tmp/bin/ldconfig"
+chmod +x "$tmp/bin/ldconfig"
+dpkg_root() {
+  PATH="$tmp/bin:$PATH" dpkg --root="$tmp/dpkg" --log=/dev/null --force-depends \
+    --force-not-root --force-script-chrootless "$@"
+}
 check "dpkg -i in a scratch root" dpkg_root -i "$deb"
 check "dpkg -i installed the binary" test -x "$tmp/dpkg/usr/bin/vexlor"
 check "dpkg -r vexlor" dpkg_root -r vexlor

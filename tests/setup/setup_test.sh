@@ -182,7 +182,7 @@ check "a lone package missing: two tries" all '[ "$status" -eq 1 ]' \
 # wine is required). Every other package is installed already.
 all_but_wine='printf "%s\n" "${VEXLOR_CORE_PACKAGES[@]}" "${VEXLOR_TOOL_PACKAGES[@]}" \
   "${VEXLOR_BROWSER_PACKAGES[@]}" "${VEXLOR_PACKAGING_PACKAGES[@]}" "${VEXLOR_FUZZ_PACKAGES[@]}" \
-  "${VEXLOR_WIN32_PACKAGES[@]}" >"$FAKE_STATE/installed"
+  "${VEXLOR_WIN32_PACKAGES[@]}" "${VEXLOR_FREI0R_PACKAGES[@]}" >"$FAKE_STATE/installed"
   VEXLOR_STAGES="packages digests" bash "'$root'/scripts/test-all.sh"'
 FAKE_BROKEN_ALWAYS="wine32:i386" scenario "" "$all_but_wine"
 check "test-all skips what needs wine" all '[ "$status" -eq 0 ]' \

@@ -47,14 +47,6 @@ constexpr MatrixRow kMatrices[] = {
     {AVCOL_SPC_SMPTE240M, "smpte240m"}, {AVCOL_SPC_BT2020_NCL, "bt2020"},
 };
 
-std::string Extension(const std::string& path) {
-  size_t dot = path.rfind('.'), slash = path.rfind('/');
-  if (dot == std::string::npos || (slash != std::string::npos && slash > dot)) return "";
-  std::string ext = path.substr(dot + 1);
-  std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return std::tolower(c); });
-  return ext;
-}
-
 // The muxer for an output name, or null.
 const AVOutputFormat* MuxerFor(const std::string& path) {
   const AVOutputFormat* muxer = av_guess_format(nullptr, ("x." + Extension(path)).c_str(), nullptr);
