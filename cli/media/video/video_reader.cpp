@@ -2,10 +2,15 @@
 #include "cli/media/video/video_reader.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 
 #include "cli/media/video/room.h"
+
+extern "C" {
+#include <libavutil/display.h>
+}
 
 namespace vexlor::cli {
 
@@ -221,19 +226,51 @@ bool IsVideoFile(const std::string& path) {
 
 // ---- The editor's random access ---------------------------------------------
 
+namespace {
+
+// How far a player turns a stream's frames, clockwise in degrees (0, 90, 180
+// or 270), from its display matrix, whose angle is counterclockwise.
+int Rotation(const AVStream& stream) {
+  const uint8_t* matrix = av_stream_get_side_data(&stream, AV_PKT_DATA_DISPLAYMATRIX, nullptr);
+  if (!matrix) return 0;
+  double angle = -av_display_rotation_get(reinterpret_cast<const int32_t*>(matrix));
+  if (std::isnan(angle)) return 0;
+  int quarter = static_cast<int>(std::lround(angle / 90.0));
+  return ((quarter % 4) + 4) % 4 * 90;
+}
+
+}  // namespace
+
 VideoFrames::VideoFrames(const std::string& path)
     : reader_(std::make_unique<VideoReader>(path, true)) {
   // The frames' time stamps in presentation order are the video packets'
-  // ones, sorted: one scan of the packets, without decoding.
+  // ones, sorted: one scan of the packets, without decoding. The key
+  // frames' are where decoding can start.
   AVFormatContext* format = reader_->format();
   av::Packet packet = av::NewPacket();
+  std::vector<int64_t> keyTimes;
   while (av_read_frame(format, packet.get()) >= 0) {
-    if (packet->stream_index == reader_->stream()->index)
-      times_.push_back(packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts);
+    if (packet->stream_index == reader_->stream()->index) {
+      int64_t time = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
+      times_.push_back(time);
+      if (packet->flags & AV_PKT_FLAG_KEY) keyTimes.push_back(time);
+    }
     av_packet_unref(packet.get());
   }
   std::sort(times_.begin(), times_.end());
+  for (int64_t time : keyTimes)
+    keys_.push_back(std::lower_bound(times_.begin(), times_.end(), time) - times_.begin());
+  std::sort(keys_.begin(), keys_.end());
   reader_->Seek(times_.empty() ? 0 : times_.front());
+  const AVStream& stream = *reader_->stream();
+  rotation_ = Rotation(stream);
+  AVRational rate = stream.avg_frame_rate.num > 0 ? stream.avg_frame_rate : stream.r_frame_rate;
+  frameRate_ = rate.num > 0 && rate.den > 0 ? av_q2d(rate) : 0;
+}
+
+int64_t VideoFrames::KeyBefore(int64_t index) const {
+  auto key = std::upper_bound(keys_.begin(), keys_.end(), index);
+  return key == keys_.begin() ? 0 : *std::prev(key);
 }
 
 VideoFrames::~VideoFrames() = default;
@@ -247,7 +284,10 @@ Picture VideoFrames::Frame(int64_t index) {
     FailData("frame " + std::to_string(index) + " is not in the video (it has " +
              std::to_string(count()) + " frames)");
   int64_t want = times_[size_t(index)];
-  if (next_ != index) reader_->Seek(want);
+  // Decoding on from the reader's place reaches the frame without a seek
+  // when that place lies between the frame's key frame and the frame.
+  bool onTheWay = next_ >= 0 && next_ <= index && next_ >= KeyBefore(index);
+  if (!onTheWay) reader_->Seek(want);
   for (;;) {
     VideoEvent event = reader_->Next(false);
     if (event.kind == VideoEvent::kEnd) FailData("frame " + std::to_string(index) + " is missing");
