@@ -51,17 +51,23 @@ constexpr Text kTexts[] = {
     {Fn::kFloor, 0, "the largest whole number not above x", "rd=floor(rs*8)/8;"},
     {Fn::kCeil, 0, "the smallest whole number not below x", "rd=ceil(rs*8)/8;"},
     {Fn::kNot, 0, "1 when x is 0, else 0", "rd=not(rs>0.5);"},
-    {Fn::kMax, 0, "the largest argument; a NaN is never chosen over the value found so far",
+    {Fn::kMax, 0,
+     "the largest argument; a NaN is passed over, unless it is the last argument: then the "
+     "result is NaN",
      "rd=max(rs,gs,bs);"},
     {Fn::kMed, 0, "the mean of its arguments (not the median)", "rd=med(rs,gs,bs);"},
-    {Fn::kMin, 0, "the smallest argument; a NaN is never chosen over the value found so far",
+    {Fn::kMin, 0,
+     "the smallest argument; a NaN is passed over, unless it is the last argument: then the "
+     "result is NaN",
      "rd=min(rs,gs,bs);"},
     {Fn::kRand, 0,
      "the next pseudo-random value, 0 to 1; the sequence runs on from pixel to pixel and frame "
-     "to frame, column by column from the bottom line up, from state 1 at the start",
+     "to frame, column by column from the bottom line up, from the generator's first state",
      "n=rand()*0.2;rd=rs+n;"},
     {Fn::kSum, 0, "the sum of its arguments", "rd=sum(rs,gs,bs)/3;"},
-    {Fn::kIf, 0, "if(c,a,b): a when c is not 0, else b; all three are computed (rand() too)",
+    {Fn::kIf, 0,
+     "if(c,a,b): a when c is not 0 (a NaN counts as true), else b; all three are computed "
+     "(rand() too)",
      "rd=if(rs>0.5,1,0);"},
     {Fn::kOr, 1, "bitwise or of 32-bit integers (each side truncated toward zero)",
      "rd=(trunc(rs*256)|15)/256;"},
