@@ -190,6 +190,9 @@ VideoEvent VideoReader::Next(bool packets) {
     int64_t number = packets_++;
     if ((packet_->flags & AV_PKT_FLAG_CORRUPT) && !ignoreDamage_)
       Damaged("damaged or cut data", number, 0);
+    decoder_->skip_frame = packet_->pts != AV_NOPTS_VALUE && packet_->pts < skipBefore_
+                               ? AVDISCARD_NONREF
+                               : AVDISCARD_DEFAULT;
     status = avcodec_send_packet(decoder_.get(), packet_.get());
     av_packet_unref(packet_.get());
     if (status < 0 && status != AVERROR(EAGAIN) && !ignoreDamage_)
@@ -288,11 +291,18 @@ Picture VideoFrames::Frame(int64_t index) {
   // when that place lies between the frame's key frame and the frame.
   bool onTheWay = next_ >= 0 && next_ <= index && next_ >= KeyBefore(index);
   if (!onTheWay) reader_->Seek(want);
+  // The frames before it are only decoded for those that refer to them.
+  reader_->SkipBefore(want);
   for (;;) {
     VideoEvent event = reader_->Next(false);
-    if (event.kind == VideoEvent::kEnd) FailData("frame " + std::to_string(index) + " is missing");
+    if (event.kind == VideoEvent::kEnd) {
+      reader_->SkipBefore(INT64_MIN);
+      next_ = -1;
+      FailData("frame " + std::to_string(index) + " is missing");
+    }
     int64_t time = VideoReader::TimeOf(*event.frame);
     if (time != AV_NOPTS_VALUE && time < want) continue;
+    reader_->SkipBefore(INT64_MIN);
     next_ = index + 1;
     return reader_->ToPicture(event.frame.get());
   }

@@ -43,6 +43,10 @@ class VideoReader {
   // Goes to the key frame at or before `time` (stream time base); the next
   // frames are decoded from there and their indices are unknown (-1).
   void Seek(int64_t time);
+  // Frames whose packets are stamped before `time` (stream time base) and
+  // that no other frame refers to are not decoded from now on: a reader
+  // going to a later frame skips their work. INT64_MIN decodes every frame.
+  void SkipBefore(int64_t time) { skipBefore_ = time; }
 
  private:
   [[noreturn]] void Damaged(const std::string& what, int64_t frame, int code);
@@ -62,6 +66,7 @@ class VideoReader {
   bool sized_ = false;   // width_ and height_ come from a decoded frame
   bool draining_ = false;
   bool known_ = true;  // frames_ is the index of the next frame
+  int64_t skipBefore_ = INT64_MIN;
 };
 
 }  // namespace vexlor::cli
