@@ -376,13 +376,13 @@ test("the inspector follows a pixel as vexlor pixel does, and keeps it under the
     const box = await page.locator("#filtered-view").boundingBox();
     const under = await page.evaluate(([a, b]) => fromPane(a, b), [px - box.x, py - box.y]);
     assert.deepEqual(under, [200, 150], `after ${i + 1} wheel steps`);
+    if (i === 2) await page.screenshot({ path: path.join(path.dirname(screenshot), "editor-inspector.png") });
   }
   assert.equal(await page.evaluate(() => view.scale), 32);
   // Sharp pixels: one picture pixel is 32 CSS pixels of one colour.
   const [cx, cy] = await pointOf(page, "#filtered-view", 200, 150);
   const shot = await page.screenshot({ clip: { x: cx - 12, y: cy + 10, width: 24, height: 4 } });
   assert.ok(shot.length > 0);
-  await page.screenshot({ path: path.join(path.dirname(screenshot), "editor-inspector.png") });
   // Dragging pans both panes together.
   await page.mouse.move(px, py);
   await page.mouse.down();
@@ -458,7 +458,7 @@ test("a video steps frame by frame, plays, and shows rotation, rate and time cod
     `ffmpeg -v error -y -f lavfi -i testsrc2=size=160x96:rate=25 -frames:v 40 -g 12 -pix_fmt yuv420p '${plain}' && ` +
     `ffmpeg -v error -y -i '${plain}' -c copy -metadata:s:v:0 rotate=90 '${video}'`]);
   if (made.status !== 0) { t.skip("ffmpeg cannot make a test video here"); return; }
-  const { url } = await serve([video]);
+  const { url } = await serve([path.basename(video)]);
   const page = await openPage(url);
   assert.match(await page.locator("#input-size").textContent(), /160 × 96, shown turned 270°.*25 frames\/s, 40 frames/);
   // Shown upright: the pane holds a picture taller than wide.
