@@ -2,8 +2,8 @@
 // 1440x900: from an edit of the program on a 1920x1080 photograph to its
 // picture drawn (and, of that, from the render's request to the picture
 // drawn), and from an arrow key to both pictures of the next frame of a
-// 10-second 1080p H.264 clip drawn. Both include the page's wait of 60 ms
-// after the last change. The media are made with ffmpeg in a temporary folder.
+// 10-second 1080p H.264 clip drawn. Both include the page's wait
+// after the last change (25 ms). The media are made with ffmpeg in a temporary folder.
 //
 // Usage: node bench/editor_page_bench.mjs VEXLOR [ROUNDS]
 // (playwright-core from tests/browser: run `npm ci` there first.)
