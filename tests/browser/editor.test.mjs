@@ -265,6 +265,13 @@ test("a cut expression and a failing statement are marked in the editor", async 
   const message = page.locator("#error-message");
   assert.match(await message.textContent(), /^statement 2, column 7: /);
   assert.equal(await message.getAttribute("data-column"), "13");
+  // The message stands under the marked place too.
+  const placed = page.locator("#place-hint");
+  await placed.waitFor();
+  assert.ok((await placed.textContent()).startsWith((await message.textContent()).replace(/^statement 2, column 7: /, "")));
+  const [markBox, hintBox] = [await err.boundingBox(), await placed.boundingBox()];
+  assert.ok(hintBox.y >= markBox.y + markBox.height - 1 && hintBox.y < markBox.y + markBox.height + 30,
+            `hint at ${JSON.stringify(hintBox)}, mark at ${JSON.stringify(markBox)}`);
   const check = spawnSync(vexlor, ["check", failing], { encoding: "utf8" });
   const said = (await message.textContent()).replace(/^statement 2, column 7: /, "");
   assert.ok(check.stdout.includes(`error at column 7: ${said}\n`), check.stdout);
