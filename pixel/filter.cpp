@@ -63,4 +63,14 @@ FrameReport Filter::Map(ConstPixelView src, PixelView dst, int32_t frame) {
   return report;
 }
 
+PixelTrace Filter::Trace(ConstPixelView src, int32_t x, int32_t y, int32_t frame,
+                         std::optional<uint32_t> seed, uint64_t pixelsBefore) const {
+  if (!runs()) return {};
+  uint64_t before = uint64_t(x) * uint64_t(src.height) + uint64_t(src.height - 1 - y);
+  StartRand(seed, pixelsBefore + before);
+  float rs, gs, bs;
+  UnpackPixel(src.Row(y)[x], rs, gs, bs);
+  return TraceStatements(SettingsText(settings_), settings_.clamp != 0, rs, gs, bs, frame);
+}
+
 }  // namespace vexlor

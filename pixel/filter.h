@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "pixel/pixel.h"
+#include "pixel/trace.h"
 
 namespace vexlor {
 
@@ -69,6 +70,14 @@ class Filter {
   // returned (carries counted only when the run asks for them) and added to
   // the tally.
   FrameReport Map(ConstPixelView src, PixelView dst, int32_t frame);
+  // The pixel at column x, row y (from the top) of a frame held top line
+  // first, followed through the program as Map computes it when the frame
+  // is mapped after StartRand(seed, pixelsBefore): rand()'s generator is
+  // moved to the pixel's place in the column-by-column, bottom-line-first
+  // visit, x * height + its row from the bottom pixels into the frame. The
+  // thread's generator is left after the pixel.
+  PixelTrace Trace(ConstPixelView src, int32_t x, int32_t y, int32_t frame,
+                   std::optional<uint32_t> seed, uint64_t pixelsBefore) const;
   // What the frames mapped so far gave.
   const FilterTally& tally() const { return tally_; }
 

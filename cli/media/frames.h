@@ -19,6 +19,17 @@ class FrameSource {
   virtual int32_t width() const = 0;
   virtual int32_t height() const = 0;
   virtual bool video() const = 0;
+  // How far a player turns the frames to show them upright, clockwise in
+  // degrees: 0, 90, 180 or 270 (a video's display matrix; the pixels
+  // filtered are the stored frame's, as apply filters them).
+  virtual int rotation() const { return 0; }
+  // Frames per second as the video states it; 0 for a picture or when the
+  // video states none.
+  virtual double frameRate() const { return 0; }
+  // The frame that decoding starts from to reach frame `index` (its key
+  // frame); a cache that wants the frames before `index` asks for them from
+  // there, in order, each without a new seek.
+  virtual int64_t KeyBefore(int64_t index) const { return index; }
   // The frame at index, 0 <= index < count(); a data failure when it cannot
   // be decoded.
   virtual Picture Frame(int64_t index) = 0;

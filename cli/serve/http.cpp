@@ -174,10 +174,13 @@ struct HttpServer::Impl {
     HttpRequest req;
     req.method = method;
     req.path = url;
-    auto collect = [](void* cls, MHD_ValueKind, const char* key, size_t keySize,
+    // Header names are kept in lower case (they are case-insensitive), query
+    // parameter names as sent (they are not: maxWidth).
+    auto collect = [](void* cls, MHD_ValueKind kind, const char* key, size_t keySize,
                       const char* value, size_t valueSize) {
       auto* pairs = static_cast<std::vector<std::pair<std::string, std::string>>*>(cls);
-      pairs->emplace_back(Lower({key, keySize}),
+      std::string name(key, keySize);
+      pairs->emplace_back(kind == MHD_HEADER_KIND ? Lower(name) : name,
                           value ? std::string(value, valueSize) : std::string());
       return MHD_YES;
     };

@@ -4,10 +4,14 @@
 // addresses, and its body against the API's fields before anything runs.
 #include "cli/serve/serve.h"
 
+#include "cli/serve/frame_cache.h"
+
 #include <arpa/inet.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cctype>
+#include <cmath>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
@@ -21,6 +25,7 @@
 #include "cli/base/program.h"
 #include "cli/base/text.h"
 #include "explain/check.h"
+#include "explain/language.h"
 #include "explain/warnings.h"
 #include "pixel/frame_plan.h"
 
@@ -199,11 +204,25 @@ std::string ApplyCommand(const std::string& program, bool clamp, int64_t frame,
 
 // ---- Request bodies -------------------------------------------------------
 
+// The formats a picture is sent in: the exact PNG, or a JPEG preview that
+// encodes in a few milliseconds.
+enum class PictureKind { kPng, kJpeg };
+
+// The largest preview box a request may ask for, in pixels a side.
+constexpr int64_t kMaxPreviewSide = 65536;
+
+// Memory for the decoded source frames the editor keeps: at 1920x1080
+// about 30 frames.
+constexpr size_t kFrameCacheBytes = size_t{256} << 20;
+
 // A request body's fields, checked: every field known and of its type.
 struct EditRequest {
   std::string program;
   bool clamp = false;
   int64_t frame = 0;
+  int32_t x = 0, y = 0;             // a pixel, top line first (trace)
+  PictureKind format = PictureKind::kPng;
+  int32_t maxWidth = 0, maxHeight = 0;  // the box the picture is reduced to fit; 0: none
 };
 
 // The frame numbers a request may name: a video's own frames (a one-frame
@@ -219,12 +238,29 @@ std::string FrameRangeText(FrameRange range) {
   return "a whole number from " + std::to_string(range.min) + " to " + std::to_string(range.max);
 }
 
+// What the numbers of a request may be: the frames, and the frame's size for
+// a pixel's place.
+struct Bounds {
+  FrameRange frames;
+  int32_t width, height;
+};
+
+// The range of a whole-number field.
+FrameRange NumberRange(const std::string& key, const Bounds& b) {
+  if (key == "frame") return b.frames;
+  if (key == "x") return {0, b.width - 1};
+  if (key == "y") return {0, b.height - 1};
+  return {1, kMaxPreviewSide};  // maxWidth, maxHeight
+}
+
 // Why a field's value is refused: what the field must be, or that the body
 // has no such field.
-HttpError FieldError(const std::string& key, FrameRange frames) {
+HttpError FieldError(const std::string& key, const Bounds& b) {
   if (key == "program") return {400, "'program' must be a string"};
   if (key == "clamp") return {400, "'clamp' must be true or false"};
-  if (key == "frame") return {400, "'frame' must be " + FrameRangeText(frames)};
+  if (key == "format") return {400, "'format' must be \"png\" or \"jpeg\""};
+  if (key == "frame" || key == "x" || key == "y" || key == "maxWidth" || key == "maxHeight")
+    return {400, "'" + key + "' must be " + FrameRangeText(NumberRange(key, b))};
   return {400, "unknown field '" + key + "'"};
 }
 
@@ -242,7 +278,7 @@ std::optional<int64_t> WholeNumber(const json& value) {
 
 // The body as a JSON object. A number too large for a double (1e400) stops
 // the parser; the field it was the value of is named.
-json ParseBody(const std::string& text, FrameRange frames) {
+json ParseBody(const std::string& text, const Bounds& bounds) {
   std::string key;  // the last key of the top object, where parsing stopped
   json::parser_callback_t track = [&](int depth, json::parse_event_t event, json& parsed) {
     if (depth == 1 && event == json::parse_event_t::key) key = parsed.get<std::string>();
@@ -257,13 +293,31 @@ json ParseBody(const std::string& text, FrameRange frames) {
                              std::to_string(e.byte) + ")"};
   } catch (const json::out_of_range&) {
     if (key.empty()) throw HttpError{400, "the request body must be a JSON object"};
-    throw FieldError(key, frames);
+    throw FieldError(key, bounds);
   }
 }
 
-// The fields of a body, allowing those named in `fields` only.
+// A whole-number field's value, checked against its range; `fallback` when
+// the body has no such field, and a refusal when it must have one.
+int64_t NumberField(const json& body, const std::string& key, const Bounds& bounds,
+                    std::optional<int64_t> fallback) {
+  auto it = body.find(key);
+  if (it == body.end()) {
+    if (!fallback) throw HttpError{400, "'" + key + "' is missing"};
+    return *fallback;
+  }
+  FrameRange range = NumberRange(key, bounds);
+  std::optional<int64_t> n = WholeNumber(*it);
+  if (!n || *n < range.min || *n > range.max) throw FieldError(key, bounds);
+  return *n;
+}
+
+// The fields of a body, allowing those named in `fields` only; x and y are
+// required where they are allowed.
 EditRequest ParseEdit(const json& body, std::initializer_list<std::string_view> fields,
-                      FrameRange frames) {
+                      const Bounds& bounds) {
+  bool pixel = false;
+  for (std::string_view f : fields) pixel = pixel || f == "x";
   for (const auto& [key, value] : body.items()) {
     bool known = false;
     for (std::string_view f : fields) known = known || key == f;
@@ -271,7 +325,7 @@ EditRequest ParseEdit(const json& body, std::initializer_list<std::string_view> 
   }
   EditRequest edit;
   auto program = body.find("program");
-  if (program == body.end() || !program->is_string()) throw FieldError("program", frames);
+  if (program == body.end() || !program->is_string()) throw FieldError("program", bounds);
   edit.program = program->get<std::string>();
   if (edit.program.size() > static_cast<size_t>(kMaxTextLength))
     throw HttpError{413, "the program is " + std::to_string(edit.program.size()) +
@@ -280,14 +334,20 @@ EditRequest ParseEdit(const json& body, std::initializer_list<std::string_view> 
   if (edit.program.find('\0') != std::string::npos)
     throw HttpError{400, "the program holds a NUL character; a program is text"};
   if (auto clamp = body.find("clamp"); clamp != body.end()) {
-    if (!clamp->is_boolean()) throw FieldError("clamp", frames);
+    if (!clamp->is_boolean()) throw FieldError("clamp", bounds);
     edit.clamp = clamp->get<bool>();
   }
-  if (auto frame = body.find("frame"); frame != body.end()) {
-    std::optional<int64_t> n = WholeNumber(*frame);
-    if (!n || *n < frames.min || *n > frames.max) throw FieldError("frame", frames);
-    edit.frame = *n;
+  edit.frame = NumberField(body, "frame", bounds, 0);
+  if (pixel) {
+    edit.x = static_cast<int32_t>(NumberField(body, "x", bounds, std::nullopt));
+    edit.y = static_cast<int32_t>(NumberField(body, "y", bounds, std::nullopt));
   }
+  if (auto format = body.find("format"); format != body.end()) {
+    if (*format == "jpeg") edit.format = PictureKind::kJpeg;
+    else if (*format != "png") throw FieldError("format", bounds);
+  }
+  edit.maxWidth = static_cast<int32_t>(NumberField(body, "maxWidth", bounds, 0));
+  edit.maxHeight = static_cast<int32_t>(NumberField(body, "maxHeight", bounds, 0));
   return edit;
 }
 
@@ -343,6 +403,123 @@ HttpResponse JsonResponse(int status, const json& value) {
   return {status, "application/json", Dump(value), {}};
 }
 
+// ---- Pictures sent ----------------------------------------------------------
+
+// The picture reduced to fit a box of maxWidth x maxHeight (0: no bound on
+// that side) by a whole factor, each pixel the mean of its block; the
+// picture itself when it fits.
+Picture Reduced(const Picture& p, int32_t maxWidth, int32_t maxHeight) {
+  auto factorFor = [](int32_t size, int32_t max) { return max ? (size + max - 1) / max : 1; };
+  int32_t f = std::max(factorFor(p.width, maxWidth), factorFor(p.height, maxHeight));
+  if (f <= 1) return p;
+  Picture out{(p.width + f - 1) / f, (p.height + f - 1) / f, {}};
+  out.pixels.resize(size_t(out.width) * size_t(out.height));
+  for (int32_t oy = 0; oy < out.height; ++oy)
+    for (int32_t ox = 0; ox < out.width; ++ox) {
+      uint32_t sum[3] = {}, n = 0;
+      for (int32_t y = oy * f; y < std::min(p.height, oy * f + f); ++y)
+        for (int32_t x = ox * f; x < std::min(p.width, ox * f + f); ++x, ++n) {
+          uint32_t px = p.pixels[size_t(y) * size_t(p.width) + size_t(x)];
+          for (int c = 0; c < 3; ++c) sum[c] += (px >> kChannelShift[c]) & 0xFFu;
+        }
+      uint32_t px = 0;
+      for (int c = 0; c < 3; ++c) px |= ((sum[c] + n / 2) / n) << kChannelShift[c];
+      out.pixels[size_t(oy) * size_t(out.width) + size_t(ox)] = px;
+    }
+  return out;
+}
+
+// A picture as an answer: the PNG stored without compression (compressing a
+// 1920x1080 frame takes far longer than filtering it) or a JPEG, reduced to
+// the box asked for, with the time the encoding took.
+HttpResponse PictureResponse(const Picture& picture, PictureKind kind, int32_t maxWidth,
+                             int32_t maxHeight) {
+  auto start = std::chrono::steady_clock::now();
+  Picture reduced = Reduced(picture, maxWidth, maxHeight);
+  std::vector<uint8_t> bytes = kind == PictureKind::kJpeg ? EncodeJpeg(reduced)
+                                                          : EncodePng(reduced, kPngStoredLevel);
+  HttpResponse res{200, kind == PictureKind::kJpeg ? "image/jpeg" : "image/png",
+                   std::string(bytes.begin(), bytes.end()), {}};
+  SetTiming(res, "X-Encode-Ms", std::chrono::steady_clock::now() - start);
+  return res;
+}
+
+// ---- The language and traces ------------------------------------------------
+
+// A number as JSON, with the values JSON has no numbers for as text.
+json NumberJson(double v) {
+  if (std::isnan(v)) return "NaN";
+  if (std::isinf(v)) return v > 0 ? "Infinity" : "-Infinity";
+  return v;
+}
+
+// The language's reference and the example programs, as the page lists them.
+json LanguageJson() {
+  static const char* const kKinds[] = {"variable", "constant", "function", "operator"};
+  json entries = json::array(), examples = json::array();
+  for (const LanguageEntry& e : LanguageEntries()) {
+    json entry = {{"kind", kKinds[int(e.kind)]}, {"name", e.name},   {"arity", e.arity},
+                  {"about", e.about},            {"example", e.example}};
+    if (e.kind == LanguageEntry::Kind::kConstant) entry["value"] = e.value;
+    if (e.kind == LanguageEntry::Kind::kOperator) entry["binding"] = e.binding;
+    entries.push_back(std::move(entry));
+  }
+  for (int i = 0; i < kExampleProgramCount; ++i) {
+    const ExampleProgram& x = kExamplePrograms[i];
+    examples.push_back(
+        {{"name", x.name}, {"program", x.program}, {"clamp", x.clamp}, {"about", x.about}});
+  }
+  return {{"entries", entries}, {"examples", examples}};
+}
+
+// A pixel's trace as the API gives it; `text` is the filter's copy of
+// program, which the statements' views point into.
+json TraceJson(std::string_view program, std::string_view text, const PixelTrace& t) {
+  json statements = json::array();
+  for (size_t i = 0; i < t.statements.size(); ++i) {
+    const TracedStatement& s = t.statements[i];
+    size_t start = PageIndex(program, program.data() + (s.text.data() - text.data()));
+    statements.push_back({{"number", i + 1},
+                          {"text", std::string(s.text)},
+                          {"start", start},
+                          {"end", start + Utf16Length(s.text)},
+                          {"name", std::string(s.name)},
+                          {"expression", std::string(s.expression)},
+                          {"assigns", s.assigns},
+                          {"newVariable", s.newVariable},
+                          {"value", NumberJson(s.value)}});
+  }
+  const float out[3] = {t.rd, t.gd, t.bd};
+  json values = json::array(), codes = json::array(), bytes = json::array(),
+       carries = json::array(), sourceBytes = json::array();
+  const float in[3] = {t.rs, t.gs, t.bs};
+  for (int c = 0; c < 3; ++c) {
+    values.push_back(NumberJson(out[c]));
+    codes.push_back(ChannelCode(out[c]));
+    bytes.push_back((t.packed >> kChannelShift[c]) & 0xFFu);
+    carries.push_back(t.carries[c]);
+    sourceBytes.push_back(static_cast<int>(in[c] * 256.0f));
+  }
+  char packed[16];
+  std::snprintf(packed, sizeof packed, "0x%08X", t.packed);
+  return {{"frame", t.frame},
+          {"source", {{"bytes", sourceBytes}, {"values", {in[0], in[1], in[2]}}}},
+          {"statements", statements},
+          {"output",
+           {{"values", values}, {"codes", codes}, {"bytes", bytes}, {"packed", packed},
+            {"carries", carries}}}};
+}
+
+// The page's icon: a small prism splitting a ray into red, green and blue.
+const char kIcon[] =
+    "<svg xmlns='http://www.w3.org/2000/svg' viewBox='0 0 32 32'>"
+    "<rect width='32' height='32' rx='6' fill='#1d1f23'/>"
+    "<path d='M4 16h9' stroke='#dfe2e7' stroke-width='2'/>"
+    "<path d='M13 6l8 20H5z' fill='none' stroke='#6cb6ff' stroke-width='2'/>"
+    "<path d='M17 15l12-6' stroke='#ff6b6b' stroke-width='2'/>"
+    "<path d='M17 16h12' stroke='#7ccf7c' stroke-width='2'/>"
+    "<path d='M17 17l12 6' stroke='#6cb6ff' stroke-width='2'/></svg>";
+
 }  // namespace
 
 // ---- Server ---------------------------------------------------------------
@@ -357,10 +534,11 @@ struct EditorServer::Impl {
 
   std::mutex programMutex;  // guards options.program, which Save changes
 
-  // The last frame decoded and its PNG, kept for the next request.
+  // The recent frames decoded and the last one's PNG, kept for the next
+  // requests.
   std::mutex frameMutex;
-  int64_t cachedIndex = -1;
-  std::shared_ptr<const Picture> cachedFrame;
+  FrameCache frames;
+  int64_t cachedIndex = -1;  // the frame of cachedPng
   std::shared_ptr<const std::vector<uint8_t>> cachedPng;
 
   // One route: a method, an exact path and its handler.
@@ -369,38 +547,45 @@ struct EditorServer::Impl {
     const char* path;
     HttpResponse (Impl::*handler)(const HttpRequest&);
   };
-  static const Route kRoutes[6];
+  static const Route kRoutes[10];
 
   Impl(ServeOptions o, std::unique_ptr<FrameSource> s, HttpLimits limits)
       : options(std::move(o)),
         source(std::move(s)),
         http(
             limits, [this](const HttpRequest& req) { return Screen(req); },
-            [this](const HttpRequest& req) { return Dispatch(req); }) {}
+            [this](const HttpRequest& req) { return Dispatch(req); }),
+        frames(*source, kFrameCacheBytes) {}
 
   // The picture's index for frame number n: a video's own frame, a picture's
   // only one.
   int64_t FrameIndex(int64_t n) const { return source->video() ? n : 0; }
 
   FrameRange Frames() const { return FramesOf(source->video(), source->count()); }
+  Bounds Limits() const { return {Frames(), source->width(), source->height()}; }
 
-  // The frame at index, decoded once for all the requests that want it.
+  // A request body's fields: those named, checked against this input.
+  EditRequest Edit(const HttpRequest& req, std::initializer_list<std::string_view> fields) const {
+    EditRequest edit = ParseEdit(ParseBody(req.body, Limits()), fields, Limits());
+    CheckProgramLength(edit.program);
+    return edit;
+  }
+
+  // The frame at index, decoded once for all the requests that want it; the
+  // recent ones are kept.
   std::shared_ptr<const Picture> SourceFrame(int64_t index) {
     std::lock_guard<std::mutex> lock(frameMutex);
-    if (index != cachedIndex || !cachedFrame) {
-      cachedFrame = std::make_shared<const Picture>(source->Frame(index));
-      cachedPng.reset();
-      cachedIndex = index;
-    }
-    return cachedFrame;
+    return frames.Get(index);
   }
 
   // The frame at index as a PNG, encoded once.
   std::shared_ptr<const std::vector<uint8_t>> SourcePng(int64_t index) {
     std::shared_ptr<const Picture> frame = SourceFrame(index);
     std::lock_guard<std::mutex> lock(frameMutex);
-    if (!cachedPng || cachedIndex != index)
+    if (!cachedPng || cachedIndex != index) {
       cachedPng = std::make_shared<const std::vector<uint8_t>>(EncodePng(*frame, kPngStoredLevel));
+      cachedIndex = index;
+    }
     return cachedPng;
   }
 
@@ -489,6 +674,8 @@ struct EditorServer::Impl {
               {"height", source->height()},
               {"frames", source->count()},
               {"video", source->video()},
+              {"rotation", source->rotation()},
+              {"frameRate", source->frameRate()},
               {"program", options.program},
               {"clamp", options.clamp},
               {"frame", options.frame},
@@ -496,37 +683,55 @@ struct EditorServer::Impl {
               {"maxProgramLength", kMaxTextLength}});
   }
 
-  // The frame number of a ?frame= parameter.
-  int64_t FrameParam(const HttpRequest& req) {
-    const std::string* text = req.Query("frame");
-    if (!text) return 0;
-    FrameRange range = Frames();
+  // GET /api/language: the language's names and operators, and the example
+  // programs.
+  HttpResponse Language(const HttpRequest&) { return JsonResponse(200, LanguageJson()); }
+
+  // GET /favicon.ico and /favicon.svg: the page's icon.
+  HttpResponse Icon(const HttpRequest&) { return {200, "image/svg+xml", kIcon, {}}; }
+
+  // A whole number of a query parameter in range, or `fallback` without it.
+  static int64_t QueryNumber(const HttpRequest& req, const char* name, FrameRange range,
+                             int64_t fallback) {
+    const std::string* text = req.Query(name);
+    if (!text) return fallback;
     char* end = nullptr;
     errno = 0;
     long long v = std::strtoll(text->c_str(), &end, 10);
     if (text->empty() || *end != '\0' || errno != 0 || v < range.min || v > range.max)
-      throw HttpError{400, "frame must be " + FrameRangeText(range)};
+      throw HttpError{400, std::string(name) + " must be " + FrameRangeText(range)};
     return v;
   }
 
-  // GET /api/source: the source frame.
+  // GET /api/source: the source frame, as the exact PNG or a JPEG preview
+  // reduced to fit maxWidth x maxHeight.
   HttpResponse Source(const HttpRequest& req) {
-    std::shared_ptr<const std::vector<uint8_t>> png = SourcePng(FrameIndex(FrameParam(req)));
-    return {200, "image/png", std::string(png->begin(), png->end()), {}};
+    int64_t index = FrameIndex(QueryNumber(req, "frame", Frames(), 0));
+    const std::string* format = req.Query("format");
+    if (format && *format != "png" && *format != "jpeg")
+      throw HttpError{400, "format must be png or jpeg"};
+    int64_t maxWidth = QueryNumber(req, "maxWidth", {1, kMaxPreviewSide}, 0);
+    int64_t maxHeight = QueryNumber(req, "maxHeight", {1, kMaxPreviewSide}, 0);
+    if ((!format || *format == "png") && !maxWidth && !maxHeight) {
+      std::shared_ptr<const std::vector<uint8_t>> png = SourcePng(index);
+      return {200, "image/png", std::string(png->begin(), png->end()), {}};
+    }
+    PictureKind kind = format && *format == "jpeg" ? PictureKind::kJpeg : PictureKind::kPng;
+    return PictureResponse(*SourceFrame(index), kind, int32_t(maxWidth), int32_t(maxHeight));
   }
 
   // POST /api/render: the frame as apply filters it, or why the program
   // does not run.
   HttpResponse Render(const HttpRequest& req) {
-    EditRequest edit = ParseEdit(ParseBody(req.body, Frames()), {"program", "clamp", "frame"},
-                                 Frames());
-    CheckProgramLength(edit.program);
+    EditRequest edit =
+        Edit(req, {"program", "clamp", "frame", "format", "maxWidth", "maxHeight"});
     std::shared_ptr<const Picture> in = SourceFrame(FrameIndex(edit.frame));
     Picture out{in->width, in->height, std::vector<uint32_t>(in->pixels.size())};
     std::optional<ProgramReport> failed;
     std::chrono::steady_clock::duration took{};
+    std::string carries;
     bool ran = engine.Render([&] {
-      Filter filter(edit.program, edit.clamp, {.countCarries = false, .mapper = &mapper});
+      Filter filter(edit.program, edit.clamp, {.countCarries = !edit.clamp, .mapper = &mapper});
       if (!filter.runs()) {
         failed = CheckProgram(edit.program);
         return;
@@ -535,6 +740,7 @@ struct EditorServer::Impl {
       auto start = std::chrono::steady_clock::now();
       filter.Map(in->View(), out.View(), static_cast<int32_t>(edit.frame));
       took = std::chrono::steady_clock::now() - start;
+      carries = CarryWarning(filter.tally());
     });
     if (!ran) throw HttpError{409, "superseded by a newer render request"};
     if (failed) {
@@ -542,19 +748,44 @@ struct EditorServer::Impl {
       body["message"] = kProgramDoesNotRun;
       return JsonResponse(422, body);
     }
-    auto start = std::chrono::steady_clock::now();
-    std::vector<uint8_t> png = EncodePng(out, kPngStoredLevel);
-    HttpResponse res{200, "image/png", std::string(png.begin(), png.end()), {}};
+    HttpResponse res = PictureResponse(out, edit.format, edit.maxWidth, edit.maxHeight);
     SetTiming(res, "X-Render-Ms", took);
-    SetTiming(res, "X-Encode-Ms", std::chrono::steady_clock::now() - start);
+    if (!carries.empty()) res.headers.emplace_back("X-Carry-Warning", carries);
     return res;
+  }
+
+  // POST /api/trace: one pixel of the frame followed through the program,
+  // as the render computes it.
+  HttpResponse Trace(const HttpRequest& req) {
+    EditRequest edit = Edit(req, {"program", "clamp", "frame", "x", "y"});
+    std::shared_ptr<const Picture> in = SourceFrame(FrameIndex(edit.frame));
+    json body;
+    std::optional<ProgramReport> failed;
+    engine.Run([&] {
+      Filter filter(edit.program, edit.clamp);
+      if (!filter.runs()) {
+        failed = CheckProgram(edit.program);
+        return;
+      }
+      // The render's start: every render starts rand() afresh.
+      PixelTrace trace = filter.Trace(in->View(), edit.x, edit.y, static_cast<int32_t>(edit.frame),
+                                      options.randSeed, 0);
+      body = TraceJson(edit.program, SettingsText(filter.settings()), trace);
+      body["randCalls"] = filter.randCalls();
+    });
+    if (failed) {
+      json refused = ReportJson(edit.program, *failed);
+      refused["message"] = kProgramDoesNotRun;
+      return JsonResponse(422, refused);
+    }
+    body["x"] = edit.x;
+    body["y"] = edit.y;
+    return JsonResponse(200, body);
   }
 
   // POST /api/check: check's report, the test message and the lines to copy.
   HttpResponse Check(const HttpRequest& req) {
-    EditRequest edit = ParseEdit(ParseBody(req.body, Frames()), {"program", "clamp", "frame"},
-                                 Frames());
-    CheckProgramLength(edit.program);
+    EditRequest edit = Edit(req, {"program", "clamp", "frame"});
     FilterSettings settings{};
     settings.clamp = edit.clamp ? 1 : 0;
     SetSettingsText(settings, edit.program);
@@ -572,7 +803,7 @@ struct EditorServer::Impl {
 
   // POST /api/save: the program into -f FILE, whole or not at all.
   HttpResponse Save(const HttpRequest& req) {
-    EditRequest edit = ParseEdit(ParseBody(req.body, Frames()), {"program"}, Frames());
+    EditRequest edit = ParseEdit(ParseBody(req.body, Limits()), {"program"}, Limits());
     if (options.programFile.empty())
       throw HttpError{409, "no program file to save to: start vexlor serve with -f FILE"};
     // The file's last line break is dropped when it is read back.
@@ -585,11 +816,15 @@ struct EditorServer::Impl {
   }
 };
 
-const EditorServer::Impl::Route EditorServer::Impl::kRoutes[6] = {
+const EditorServer::Impl::Route EditorServer::Impl::kRoutes[10] = {
     {"GET", "/", &Impl::Page},
+    {"GET", "/favicon.ico", &Impl::Icon},
+    {"GET", "/favicon.svg", &Impl::Icon},
     {"GET", "/api/info", &Impl::Info},
+    {"GET", "/api/language", &Impl::Language},
     {"GET", "/api/source", &Impl::Source},
     {"POST", "/api/render", &Impl::Render},
+    {"POST", "/api/trace", &Impl::Trace},
     {"POST", "/api/check", &Impl::Check},
     {"POST", "/api/save", &Impl::Save},
 };

@@ -15,4 +15,4 @@ export PLAYWRIGHT_SKIP_BROWSER_DOWNLOAD=1
 [ -x "$CHROMIUM" ] || { echo "$0: no browser at $CHROMIUM (Debian package chromium)" >&2; exit 2; }
 cd "$here"
 [ -d node_modules ] || npm ci --no-audit --no-fund --loglevel=error
-exec node --test --test-timeout=120000 editor.test.mjs
+exec node --test --test-timeout=600000 editor.test.mjs

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "cli/media/video.h"
+#include "cli/media/video/video_reader.h"
 
 namespace vexlor::cli {
 
@@ -26,8 +27,8 @@ void ApplyVideo(const VideoJob& job);
 
 // Random access to a video's frames for the editor: decodes only what is
 // asked for (a seek to the nearest key frame before, then decoding forward;
-// the next frame after the last one asked for is decoded without seeking).
-// Failure on bad input.
+// a frame ahead of the decoder's place and after the key frame it needs is
+// decoded without seeking). Failure on bad input.
 class VideoFrames : public FrameSource {
  public:
   explicit VideoFrames(const std::string& path);
@@ -37,14 +38,19 @@ class VideoFrames : public FrameSource {
   int32_t width() const override;
   int32_t height() const override;
   bool video() const override { return true; }
+  int rotation() const override { return rotation_; }
+  double frameRate() const override { return frameRate_; }
+  int64_t KeyBefore(int64_t index) const override;
   // Frame `index` from 0, top line first, 0x00RRGGBB: the pixels apply
   // filters.
   Picture Frame(int64_t index) override;
 
  private:
   std::unique_ptr<VideoReader> reader_;
-  std::vector<int64_t> times_;  // each frame's time stamp, in presentation order
+  FrameIndex index_;  // the frames' time stamps and key frames
   int64_t next_ = -1;           // the index the reader would decode next, -1 unknown
+  int rotation_ = 0;
+  double frameRate_ = 0;
 };
 
 }  // namespace vexlor::cli

@@ -2,11 +2,16 @@
 #include "cli/media/video/video_reader.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 #include "cli/media/video/room.h"
+
+extern "C" {
+#include <libavutil/display.h>
+}
 
 namespace vexlor::cli {
 
@@ -209,6 +214,9 @@ VideoEvent VideoReader::Next(bool packets) {
     int64_t number = packets_++;
     if ((packet_->flags & AV_PKT_FLAG_CORRUPT) && !ignoreDamage_)
       Damaged("damaged or cut data", number, 0);
+    decoder_->skip_frame = packet_->pts != AV_NOPTS_VALUE && packet_->pts < skipBefore_
+                               ? AVDISCARD_NONREF
+                               : AVDISCARD_DEFAULT;
     status = avcodec_send_packet(decoder_.get(), packet_.get());
     av_packet_unref(packet_.get());
     if (status < 0 && status != AVERROR(EAGAIN) && !ignoreDamage_)
@@ -299,15 +307,38 @@ FrameIndex ScanFrames(VideoReader& reader) {
 
 // ---- The editor's random access ---------------------------------------------
 
+namespace {
+
+// How far a player turns a stream's frames, clockwise in degrees (0, 90, 180
+// or 270), from its display matrix, whose angle is counterclockwise.
+int Rotation(const AVStream& stream) {
+  const uint8_t* matrix = av_stream_get_side_data(&stream, AV_PKT_DATA_DISPLAYMATRIX, nullptr);
+  if (!matrix) return 0;
+  double angle = -av_display_rotation_get(reinterpret_cast<const int32_t*>(matrix));
+  if (std::isnan(angle)) return 0;
+  int quarter = static_cast<int>(std::lround(angle / 90.0));
+  return ((quarter % 4) + 4) % 4 * 90;
+}
+
+}  // namespace
+
 VideoFrames::VideoFrames(const std::string& path)
     : reader_(std::make_unique<VideoReader>(path, true)) {
-  times_ = ScanFrames(*reader_).times;
-  reader_->Seek(times_.empty() ? 0 : times_.front());
+  // The frames' time stamps in presentation order and the key frames, where
+  // decoding can start: one scan of the packets, without decoding.
+  index_ = ScanFrames(*reader_);
+  reader_->Seek(index_.times.empty() ? 0 : index_.times.front());
+  const AVStream& stream = *reader_->stream();
+  rotation_ = Rotation(stream);
+  AVRational rate = stream.avg_frame_rate.num > 0 ? stream.avg_frame_rate : stream.r_frame_rate;
+  frameRate_ = rate.num > 0 && rate.den > 0 ? av_q2d(rate) : 0;
 }
+
+int64_t VideoFrames::KeyBefore(int64_t index) const { return index_.KeyBefore(index); }
 
 VideoFrames::~VideoFrames() = default;
 
-int64_t VideoFrames::count() const { return static_cast<int64_t>(times_.size()); }
+int64_t VideoFrames::count() const { return static_cast<int64_t>(index_.times.size()); }
 int32_t VideoFrames::width() const { return reader_->width(); }
 int32_t VideoFrames::height() const { return reader_->height(); }
 
@@ -315,13 +346,23 @@ Picture VideoFrames::Frame(int64_t index) {
   if (index < 0 || index >= count())
     FailData("frame " + std::to_string(index) + " is not in the video (it has " +
              std::to_string(count()) + " frames)");
-  int64_t want = times_[size_t(index)];
-  if (next_ != index) reader_->Seek(want);
+  int64_t want = index_.times[size_t(index)];
+  // Decoding on from the reader's place reaches the frame without a seek
+  // when that place lies between the frame's key frame and the frame.
+  bool onTheWay = next_ >= 0 && next_ <= index && next_ >= KeyBefore(index);
+  if (!onTheWay) reader_->Seek(want);
+  // The frames before it are only decoded for those that refer to them.
+  reader_->SkipBefore(want);
   for (;;) {
     VideoEvent event = reader_->Next(false);
-    if (event.kind == VideoEvent::kEnd) FailData("frame " + std::to_string(index) + " is missing");
+    if (event.kind == VideoEvent::kEnd) {
+      reader_->SkipBefore(INT64_MIN);
+      next_ = -1;
+      FailData("frame " + std::to_string(index) + " is missing");
+    }
     int64_t time = VideoReader::TimeOf(*event.frame);
     if (time != AV_NOPTS_VALUE && time < want) continue;
+    reader_->SkipBefore(INT64_MIN);
     next_ = index + 1;
     return reader_->ToPicture(event.frame.get());
   }

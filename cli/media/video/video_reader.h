@@ -71,6 +71,10 @@ class VideoReader {
     numbering_ = &index;
     numberedFrom_ = from;
   }
+  // Frames whose packets are stamped before `time` (stream time base) and
+  // that no other frame refers to are not decoded from now on: a reader
+  // going to a later frame skips their work. INT64_MIN decodes every frame.
+  void SkipBefore(int64_t time) { skipBefore_ = time; }
 
  private:
   [[noreturn]] void Damaged(const std::string& what, int64_t frame, int code);
@@ -92,6 +96,7 @@ class VideoReader {
   bool known_ = true;  // frames_ is the index of the next frame
   const FrameIndex* numbering_ = nullptr;
   int64_t numberedFrom_ = 0;
+  int64_t skipBefore_ = INT64_MIN;
 };
 
 // Reads every packet of the reader's video stream (demuxing only) into an
