@@ -1,5 +1,6 @@
 // vexlor apply: filters a picture (PNG, PPM, JPEG) into a new picture, or a
 // video into a new video. INPUT is told by its content, OUTPUT by its name.
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "cli/base/program.h"
@@ -29,22 +30,53 @@ void RefuseOptions(const Args& args, InputKind other, const char* kind) {
         FailUsage(name + " is for " + kind + " only");
 }
 
+// Refuses an OUTPUT that is INPUT's own file, found by device and inode so
+// that links and other spellings of the path count too: the run would replace
+// the original. --overwrite-input allows it (the output is written beside and
+// renamed over the input only once complete).
+void RefuseSameFile(const Args& args, const std::string& input, const std::string& output) {
+  if (input == "-" || output == "-" || args.Has("--overwrite-input")) return;
+  struct stat in, out;
+  if (::stat(input.c_str(), &in) != 0 || ::stat(output.c_str(), &out) != 0) return;
+  if (in.st_dev == out.st_dev && in.st_ino == out.st_ino)
+    FailUsage(output + " is the input file itself; name another OUTPUT, or add "
+                       "--overwrite-input to replace the input");
+}
+
+// Refuses an OUTPUT whose extension names neither a picture format nor a
+// video container, in the terms of INPUT's kind.
+void RefuseUnknownExtension(const std::string& input, const std::string& output) {
+  if (Extension(output).empty())
+    FailUsage(output + ": OUTPUT has no extension to tell its format by (a picture: " +
+              PictureExtensions() + "; a video: mp4, mkv, mov, webm, avi, y4m, ...)");
+  if (Video().IsVideoName(output)) return;
+  if (input == "-" || StartsLikePicture(input)) FormatForName(output);
+  FailUsage(output + ": unknown extension; OUTPUT must be a picture (" + PictureExtensions() +
+            ") or a video (.mp4, .mkv, .mov, .webm, .avi, .y4m, ...)");
+}
+
 void ApplyPicture(Args& args, Filter& filter, const std::string& input,
                   const std::string& output) {
   const std::string* formatName = args.Value("--format");
   if (formatName && output != "-") FailUsage("--format is for OUTPUT '-' only");
-  if (output == "-" && !formatName) FailUsage("OUTPUT '-' needs --format png, ppm or jpg");
+  if (output == "-" && !formatName)
+    FailUsage("OUTPUT '-' needs --format " + PictureExtensions());
   PictureFormat format = formatName ? FormatNamed(*formatName) : FormatForName(output);
   auto frame = static_cast<int32_t>(args.Number("--frame", 0));
-  auto pngLevel = static_cast<int>(args.Number("--png-level", kPngDefaultLevel));
+  PictureSettings settings;
+  settings.pngLevel = static_cast<int>(args.Number("--png-level", kPngDefaultLevel));
+  settings.quality = static_cast<int>(args.Number("--quality", 0));
   std::optional<uint32_t> seed = RandSeedOption(args);
   Progress progress = Progress::ForArgs(args);
 
   Picture in = ReadPicture(input);
+  if (in.depth > 8)
+    PrintWarnings(args, {input + " has " + std::to_string(in.depth) +
+                         "-bit channels; it is filtered and written at 8 bits"});
   Picture out{in.width, in.height, std::vector<uint32_t>(in.pixels.size())};
   if (seed) filter.StartRand(*seed, 0);
   filter.Map(in.View(), out.View(), frame);
-  WritePicture(output, out, format, pngLevel);
+  WritePicture(output, out, format, settings);
   progress.PictureDone(in.width, in.height);
   PrintCarryWarning(args, filter.tally());
 }
@@ -81,10 +113,9 @@ int RunApply(Args& args) {
   Filter filter(program, args.Has("--clamp"), RunOptionsFrom(args));
   RequireRuns(program, filter);
   PrintWarnings(args, ProgramWarnings(program));
+  RefuseSameFile(args, input, output);
   bool pictureOut = output == "-" || IsPictureName(output);
-  if (!pictureOut && !Video().IsVideoName(output))
-    FailData(output + ": unknown extension; OUTPUT must be a picture (.png, .ppm, .jpg) or a "
-                      "video (.mp4, .mkv, .mov, .webm, .avi, .y4m, ...)");
+  if (!pictureOut) RefuseUnknownExtension(input, output);
   if (input == "-" && !pictureOut)
     FailUsage("INPUT '-' is read as a picture; a video OUTPUT needs a video file as INPUT");
   bool videoIn = InputIsVideo(input);
@@ -94,7 +125,7 @@ int RunApply(Args& args) {
               "-i VIDEO -vf select=eq(n\\,N) -frames:v 1 frame.png'");
   if (!videoIn && !pictureOut)
     FailUsage(input + " is a picture and " + output +
-              " a video; name a picture OUTPUT (.png, .ppm, .jpg)");
+              " a video; name a picture OUTPUT (" + PictureExtensions() + ")");
   if (videoIn) {
     RefuseOptions(args, InputKind::kPicture, "pictures");
     ApplyVideoFile(args, filter, input, output);
@@ -105,7 +136,8 @@ int RunApply(Args& args) {
   return 0;
 }
 
-constexpr std::string_view kFormats[] = {"png", "ppm", "jpg", "jpeg"};
+constexpr std::string_view kFormats[] = {"png", "ppm", "jpg", "jpeg", "tif",
+                                         "tiff", "bmp", "webp"};
 
 constexpr OptionSpec kOptions[] = {
     kClampOption,
@@ -118,9 +150,11 @@ constexpr OptionSpec kOptions[] = {
     Number("--frame", "N", kInt32Min, kInt32Max, "frame number fr (default 0)", InputKind::kPicture),
     Number("--png-level", "N", 0, kPngMaxLevel,
            "PNG compression: 0 none, 1 fastest (default), 9 smallest", InputKind::kPicture),
+    Number("--quality", "N", 1, 100,
+           "JPEG and WebP quality (default: JPEG 95, WebP lossless)", InputKind::kPicture),
     {.name = "--format", .value = "FMT",
-     .help = "png, ppm or jpg: OUTPUT's format when it is - (standard\n"
-             "output); INPUT - reads standard input",
+     .help = "png, ppm, jpg, tif, bmp or webp: OUTPUT's format when it\n"
+             "is - (standard output); INPUT - reads standard input",
      .kind = ValueKind::kWord, .words = kFormats, .input = InputKind::kPicture},
     Text("--frames", "FIRST-LAST",
          "filter only input frames FIRST to LAST (FIRST- to the\n"
@@ -130,6 +164,7 @@ constexpr OptionSpec kOptions[] = {
     Text("--codec-option", "K=V", "an encoder option (repeatable; pix_fmt=FMT too)",
          InputKind::kVideo),
     Flag("--no-audio", "leave out the audio and subtitle streams", InputKind::kVideo),
+    Flag("--overwrite-input", "allow OUTPUT to be INPUT's own file, replaced once complete"),
     Flag("--ignore-damage", "skip damaged frames instead of stopping", InputKind::kVideo),
 };
 

@@ -1,4 +1,5 @@
-// Pictures: pixels held top line first, and their PNG, PPM and JPEG files.
+// Pictures: pixels held top line first, and their files (PNG, PPM, JPEG, TIFF,
+// BMP, WebP).
 #pragma once
 
 #include <cstdint>
@@ -16,6 +17,7 @@ struct Picture {
   int32_t width = 0;
   int32_t height = 0;
   std::vector<uint32_t> pixels;
+  int depth = 8;  // bits a channel of the file read; the pixels hold 8
 
   // The pixels as a view, top line first (rows of width * 4 bytes).
   ConstPixelView View() const { return {pixels.data(), width, height, width * 4}; }
@@ -30,19 +32,21 @@ void PixelsToRgb(std::span<const uint32_t> pixels, uint8_t* rgb);
 // Pictures and frames hold at most this many pixels: 1 GiB per buffer.
 inline constexpr int64_t kMaxPixels = int64_t{1} << 28;
 
-enum class PictureFormat { Png, Ppm, Jpeg };
+enum class PictureFormat { Png, Ppm, Jpeg, Tiff, Bmp, Webp };
 
 // A file name's extension without its dot, in lower case ("" for none).
 std::string Extension(const std::string& path);
-// Format named by a file name's extension (.png, .ppm, .jpg or .jpeg, any
-// case); a usage failure for any other.
+// The extensions of the picture formats, as "png, ppm, ..." for messages.
+std::string PictureExtensions();
+// Format named by a file name's extension (.png, .jpg, .tif, ..., any case);
+// a usage failure for any other.
 PictureFormat FormatForName(const std::string& path);
 // Whether a file name's extension is one of a picture format.
 bool IsPictureName(const std::string& path);
-// Format named by --format's value (png, ppm, jpg or jpeg); a usage failure
-// for any other.
+// Format named by --format's value (an extension); a usage failure for any
+// other.
 PictureFormat FormatNamed(const std::string& name);
-// Whether bytes start like a picture file the tool reads (PNG, PPM, JPEG).
+// Whether bytes start like a picture file the tool reads.
 bool IsPictureBytes(std::span<const uint8_t> bytes);
 // Whether a file starts like a picture file the tool reads; a data failure
 // when it cannot be read or is a directory.
@@ -62,22 +66,38 @@ inline constexpr int kPngFastestLevel = 1;
 inline constexpr int kPngMaxLevel = 9;
 inline constexpr int kPngDefaultLevel = kPngFastestLevel;
 
+// How pictures are written: PNG's compression level, and the quality of the
+// lossy formats (JPEG, WebP) from 1 to 100, 0 for each format's default
+// (JPEG 95, WebP lossless).
+struct PictureSettings {
+  int pngLevel = kPngDefaultLevel;
+  int quality = 0;
+};
+inline constexpr int kLosslessQuality = 0;
+
 Picture DecodeJpeg(std::span<const uint8_t> bytes, const std::string& name);
+Picture DecodeBmp(std::span<const uint8_t> bytes, const std::string& name);
+Picture DecodeWebp(std::span<const uint8_t> bytes, const std::string& name);
+bool StartsLikeBmp(std::span<const uint8_t> bytes);
+bool StartsLikeWebp(std::span<const uint8_t> bytes);
 // Encoders write 8-bit RGB; the pixels' top byte is dropped.
 std::vector<uint8_t> EncodePng(const Picture& picture, int level = kPngDefaultLevel);
 std::vector<uint8_t> EncodePpm(const Picture& picture);
-std::vector<uint8_t> EncodeJpeg(const Picture& picture);
+std::vector<uint8_t> EncodeJpeg(const Picture& picture, int quality = 0);
+std::vector<uint8_t> EncodeBmp(const Picture& picture);
+// quality 1 to 100 for lossy WebP, kLosslessQuality for lossless.
+std::vector<uint8_t> EncodeWebp(const Picture& picture, int quality);
 std::vector<uint8_t> EncodePicture(const Picture& picture, PictureFormat format,
-                                   int pngLevel = kPngDefaultLevel);
+                                   const PictureSettings& settings = {});
 
 // Reads a picture file, or standard input for "-".
 Picture ReadPicture(const std::string& path);
 // Writes a picture in the format of its extension, or to standard output in
-// `format` for "-"; pngLevel applies when the picture is written as PNG.
+// `format` for "-".
 void WritePicture(const std::string& path, const Picture& picture,
-                  int pngLevel = kPngDefaultLevel);
+                  const PictureSettings& settings = {});
 void WritePicture(const std::string& path, const Picture& picture, PictureFormat format,
-                  int pngLevel = kPngDefaultLevel);
+                  const PictureSettings& settings = {});
 
 // Why width x height is not a size the tool handles, or nullptr when it is.
 const char* PictureSizeProblem(int64_t width, int64_t height);

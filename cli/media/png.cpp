@@ -7,6 +7,7 @@
 #include <png.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <csetjmp>
 #include <cstring>
 
@@ -98,6 +99,7 @@ bool ReadRgb(PngContext& ctx, Picture& picture, std::vector<uint8_t>& rgb,
   png_set_read_fn(png, &ctx, ReadBytes);
   png_set_user_limits(png, 0x7fffffff, 0x7fffffff);
   png_read_info(png, info);
+  picture.depth = std::max(8, int{png_get_bit_depth(png, info)});
   uint32_t width = png_get_image_width(png, info), height = png_get_image_height(png, info);
   const char* sizeProblem = PictureSizeProblem(width, height);
   if (sizeProblem) std::snprintf(ctx.problem, sizeof ctx.problem, "%s", sizeProblem);

@@ -124,7 +124,8 @@ TEST(ApplyTest, EveryFailureIsOneLineAndLeavesTheOutputAsItWas) {
       {{prog, good}, 2, "apply takes PROGRAM INPUT OUTPUT"},
       {{prog, good, out, "extra"}, 2, "unexpected 'extra'"},
       {{prog, good, dir.File("out.gif")}, 2, "in.png is a picture and"},
-      {{prog, good, dir.File("out.xyz")}, 1, "out.xyz: unknown extension"},
+      {{prog, good, dir.File("out.xyz")}, 2, "out.xyz: no picture format for .xyz"},
+      {{prog, good, dir.File("out")}, 2, "out: OUTPUT has no extension"},
       {{prog, good, out, "-f"}, 2, "-f needs a FILE"},
   };
   for (const Case& c : cases) {

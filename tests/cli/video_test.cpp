@@ -303,7 +303,7 @@ TEST(VideoTest, BadInputsGetOneLineAndLeaveNothing) {
       {{dir.File("damaged.mp4"), out}, 1, "damaged.mp4: damaged data at frame "},
       {{dir.File("sizes.h264"), out}, 1, "sizes.h264: the frame size changes from 64x48 to 32x24 at "
                                        "frame 5"},
-      {{good, dir.File("out.xyz")}, 1, "out.xyz: unknown extension"},
+      {{good, dir.File("out.xyz")}, 2, "out.xyz: unknown extension"},
       {{good, dir.File("out.webm")}, 1, "stream 1 (audio, aac) cannot go into a .webm file"},
       {{good, dir.File("out.png")}, 2, "good.mp4 is a video and"},
       {{dir.File("in.png"), out}, 2, "in.png is a picture and"},
