@@ -100,6 +100,7 @@ void ApplyVideoFile(Args& args, Filter& filter, const std::string& input,
   job.audio = !args.Has("--no-audio");
   job.ignoreDamage = args.Has("--ignore-damage");
   job.progress = !args.Has("--quiet") && ::isatty(STDERR_FILENO) == 1;
+  job.warnings = !args.Has("--no-warnings");
   Video().Apply(job);
   PrintCarryWarning(args, filter.tally());
 }

@@ -266,6 +266,49 @@ TEST(VideoTest, VariableFrameRateRotationAndAspectRatioAreKept) {
             "64,48\n");
 }
 
+// A rotated clip (a phone's portrait video) through each kind of container:
+// MP4 and MOV keep the rotation; the others get the frames turned as players
+// show the input, with one line saying so.
+TEST(VideoTest, RotationIsKeptOrTheFramesAreTurnedUpright) {
+  ScratchDir dir;
+  std::string in = dir.File("phone.mp4");
+  MakeClip(dir.File("clip.mp4"), 0.5, "-c:v libx264 -qp 0 -pix_fmt yuv444p", "-an");
+  // As a phone tags it: the display matrix, which a copy with this tag makes.
+  Sh("ffmpeg -v error -i " + Q(dir.File("clip.mp4")) + " -c copy -metadata:s:v:0 rotate=90 " +
+     Q(in));
+  auto probe = [&](const std::string& path) {
+    return Sh("ffprobe -v error -show_entries stream=width,height:stream_side_data=rotation "
+              "-of csv=p=0 " + Q(path));
+  };
+  const std::string prog = "rd=rs;gd=gs;bd=bs;";
+  for (const char* name : {"kept.mp4", "kept.mov"}) {
+    RunResult r = Apply({prog, in, dir.File(name)});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(probe(dir.File(name)), probe(in)) << name;
+  }
+  // Lossless throughout, so the turned frames are the input as shown.
+  RunResult r = Apply({"--codec", "ffv1", prog, in, dir.File("turned.mkv")});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err, "vexlor: warning: " + dir.File("turned.mkv") + ": a .mkv file keeps no "
+            "rotation; the frames are turned upright (a quarter turn anticlockwise), as players "
+            "show the input\n");
+  EXPECT_EQ(probe(dir.File("turned.mkv")), "48,64\n");
+  std::vector<std::vector<uint32_t>> shown = Frames(in), turned = Frames(dir.File("turned.mkv"));
+  ASSERT_EQ(turned.size(), shown.size());
+  int worst = 0;
+  for (size_t f = 0; f < shown.size(); ++f)
+    for (size_t i = 0; i < shown[f].size(); ++i)
+      for (int shift : {0, 8, 16})
+        worst = std::max(worst, std::abs(int(shown[f][i] >> shift & 255) -
+                                         int(turned[f][i] >> shift & 255)));
+  EXPECT_LE(worst, 2);
+  r = Apply({"--no-warnings", prog, in, dir.File("turned.webm")});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(probe(dir.File("turned.webm")), "48,64\n");
+}
+
 TEST(VideoTest, BadInputsGetOneLineAndLeaveNothing) {
   ScratchDir dir;
   std::string good = dir.File("good.mp4"), out = dir.File("out.mp4");

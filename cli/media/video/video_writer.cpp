@@ -1,8 +1,14 @@
 // Encoding and muxing through libavcodec and libavformat.
 #include "cli/media/video/video_writer.h"
 
+extern "C" {
+#include <libavutil/display.h>
+}
+
 #include <algorithm>
 #include <cctype>
+#include <cmath>
+#include <cstdio>
 #include <cstring>
 
 namespace vexlor::cli {
@@ -102,6 +108,49 @@ std::string ColourFilter(const AVCodecParameters& in, AVPixelFormat target) {
   return options.empty() ? "" : "scale=" + options;
 }
 
+// Muxers that keep a video's rotation (the display matrix, as the track's
+// matrix). FFmpeg 5.1's Matroska, WebM, AVI and the rest drop it.
+constexpr std::string_view kRotatingMuxers[] = {"mov", "mp4", "ipod", "ismv", "3gp", "3g2", "psp", "f4v"};
+
+// How the frames of a rotated input are turned upright for a container that
+// cannot keep the rotation, as players would show them: the filter, whether
+// it swaps width and height, and its words for the run's line.
+struct Upright {
+  std::string filter;  // "" when nothing is to be turned
+  bool swapsSize = false;
+  std::string words;
+};
+
+// The turn a stream's display matrix asks for, as ffmpeg's own tool turns
+// frames for showing: quarter turns (mirrored where the matrix mirrors) and
+// half turns; nothing for a container that keeps the matrix, or for none.
+Upright UprightFor(const AVStream& in, const AVOutputFormat& muxer) {
+  if (std::ranges::find(kRotatingMuxers, std::string_view(muxer.name)) != std::end(kRotatingMuxers))
+    return {};
+  size_t size = 0;
+  const auto* matrix = reinterpret_cast<const int32_t*>(
+      av_stream_get_side_data(&in, AV_PKT_DATA_DISPLAYMATRIX, &size));
+  if (!matrix || size < 9 * sizeof(int32_t)) return {};
+  double theta = -std::round(av_display_rotation_get(matrix));
+  theta -= 360 * std::floor(theta / 360 + 0.9 / 360);
+  if (std::fabs(theta - 90) < 1)
+    return {matrix[3] > 0 ? "transpose=cclock_flip" : "transpose=clock", true, "a quarter turn clockwise"};
+  if (std::fabs(theta - 270) < 1)
+    return {matrix[3] < 0 ? "transpose=clock_flip" : "transpose=cclock", true,
+            "a quarter turn anticlockwise"};
+  if (std::fabs(theta - 180) < 1) {
+    std::string filter = std::string(matrix[0] < 0 ? "hflip" : "") +
+                         (matrix[0] < 0 && matrix[4] < 0 ? "," : "") + (matrix[4] < 0 ? "vflip" : "");
+    return {filter, false, "a half turn"};
+  }
+  return {};
+}
+
+// Prints one line about the run on standard error, unless warnings are off.
+void Say(const VideoJob& job, const std::string& line) {
+  if (job.warnings) std::fprintf(stderr, "vexlor: warning: %s\n", line.c_str());
+}
+
 AVRational FrameRate(const AVStream& s) {
   if (s.avg_frame_rate.num > 0 && s.avg_frame_rate.den > 0) return s.avg_frame_rate;
   if (s.r_frame_rate.num > 0 && s.r_frame_rate.den > 0) return s.r_frame_rate;
@@ -151,11 +200,19 @@ VideoWriter::VideoWriter(const VideoJob& job, const VideoReader& reader, int64_t
   encoder_.reset(avcodec_alloc_context3(codec));
   if (!encoder_) throw std::bad_alloc();
   AVCodecContext& enc = *encoder_;
-  enc.width = reader.width();
-  enc.height = reader.height();
+  Upright upright = UprightFor(in, *muxer);
+  if (!upright.filter.empty())
+    Say(job, job.output + ": a ." + Extension(job.output) +
+                 " file keeps no rotation; the frames are turned upright (" + upright.words +
+                 "), as players show the input");
+  enc.width = upright.swapsSize ? reader.height() : reader.width();
+  enc.height = upright.swapsSize ? reader.width() : reader.height();
   enc.pix_fmt = target;
   enc.sample_aspect_ratio = in.sample_aspect_ratio.num > 0 ? in.sample_aspect_ratio
                                                             : in.codecpar->sample_aspect_ratio;
+  AVRational pictureAspect = enc.sample_aspect_ratio;
+  if (upright.swapsSize && enc.sample_aspect_ratio.num > 0)
+    enc.sample_aspect_ratio = av_inv_q(enc.sample_aspect_ratio);
   enc.framerate = FrameRate(in);
   // AVI and YUV4MPEG count frames rather than keep times; MPEG-4 part 2
   // takes time bases of at most 65535 ticks a second.
@@ -193,8 +250,9 @@ VideoWriter::VideoWriter(const VideoJob& job, const VideoReader& reader, int64_t
   av_dict_copy(&stream_->metadata, in.metadata, 0);
   av_dict_set(&stream_->metadata, "encoder", nullptr, 0);
   // Side data such as the display matrix: players turn the output as the
-  // input.
+  // input, unless the frames were turned already.
   for (int i = 0; i < in.nb_side_data; ++i) {
+    if (!upright.filter.empty() && in.side_data[i].type == AV_PKT_DATA_DISPLAYMATRIX) continue;
     uint8_t* data = av_stream_new_side_data(stream_, in.side_data[i].type, in.side_data[i].size);
     if (!data) throw std::bad_alloc();
     std::memcpy(data, in.side_data[i].data, in.side_data[i].size);
@@ -248,11 +306,12 @@ VideoWriter::VideoWriter(const VideoJob& job, const VideoReader& reader, int64_t
   headerWritten_ = true;
 
   AVFrame like{};
-  like.width = enc.width;
-  like.height = enc.height;
+  like.width = reader.width();
+  like.height = reader.height();
   like.format = AV_PIX_FMT_BGR0;
-  converter_ = std::make_unique<av::Converter>(like, in.time_base, enc.sample_aspect_ratio, target,
-                                               colour);
+  std::string middle = upright.filter;
+  if (!colour.empty()) middle += (middle.empty() ? "" : ",") + colour;
+  converter_ = std::make_unique<av::Converter>(like, in.time_base, pictureAspect, target, middle);
 }
 
 VideoWriter::~VideoWriter() = default;
