@@ -69,11 +69,12 @@ void ApplyPicture(Args& args, Filter& filter, const std::string& input,
   std::optional<uint32_t> seed = RandSeedOption(args);
   Progress progress = Progress::ForArgs(args);
 
-  Picture in = ReadPicture(input);
+  Picture in = ReadPicture(input, args.Has("--keep-orientation-tag"));
   if (in.depth > 8)
     PrintWarnings(args, {input + " has " + std::to_string(in.depth) +
                          "-bit channels; it is filtered and written at 8 bits"});
   Picture out{in.width, in.height, std::vector<uint32_t>(in.pixels.size())};
+  if (!args.Has("--strip-metadata")) out.metadata = in.metadata;
   if (seed) filter.StartRand(*seed, 0);
   filter.Map(in.View(), out.View(), frame);
   WritePicture(output, out, format, settings);
@@ -101,6 +102,7 @@ void ApplyVideoFile(Args& args, Filter& filter, const std::string& input,
   job.ignoreDamage = args.Has("--ignore-damage");
   job.progress = !args.Has("--quiet") && ::isatty(STDERR_FILENO) == 1;
   job.warnings = !args.Has("--no-warnings");
+  job.metadata = !args.Has("--strip-metadata");
   Video().Apply(job);
   PrintCarryWarning(args, filter.tally());
 }
@@ -153,6 +155,10 @@ constexpr OptionSpec kOptions[] = {
            "PNG compression: 0 none, 1 fastest (default), 9 smallest", InputKind::kPicture),
     Number("--quality", "N", 1, 100,
            "JPEG and WebP quality (default: JPEG 95, WebP lossless)", InputKind::kPicture),
+    Flag("--keep-orientation-tag",
+         "keep a JPEG's EXIF orientation as a tag instead of turning\n"
+         "the pixels upright (viewers turn the output as the input)",
+         InputKind::kPicture),
     {.name = "--format", .value = "FMT",
      .help = "png, ppm, jpg, tif, bmp or webp: OUTPUT's format when it\n"
              "is - (standard output); INPUT - reads standard input",
@@ -165,6 +171,9 @@ constexpr OptionSpec kOptions[] = {
     Text("--codec-option", "K=V", "an encoder option (repeatable; pix_fmt=FMT too)",
          InputKind::kVideo),
     Flag("--no-audio", "leave out the audio and subtitle streams", InputKind::kVideo),
+    Flag("--strip-metadata",
+         "leave out the input's metadata (EXIF, XMP, colour profile,\n"
+         "PNG text; a video's titles, dates, languages, ...)"),
     Flag("--overwrite-input", "allow OUTPUT to be INPUT's own file, replaced once complete"),
     Flag("--ignore-damage", "skip damaged frames instead of stopping", InputKind::kVideo),
 };

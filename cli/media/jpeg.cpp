@@ -45,6 +45,7 @@ Picture DecodeJpeg(std::span<const uint8_t> bytes, const std::string& name) {
                   : "corrupt JPEG (" + std::string(tjGetErrorStr2(jpeg.handle)) + ")"));
   Picture picture{width, height, std::vector<uint32_t>(size_t(width) * size_t(height))};
   PixelsFromRgb(rgb.data(), picture.pixels);
+  picture.metadata = ReadJpegMetadata(bytes);
   return picture;
 }
 
@@ -59,7 +60,7 @@ std::vector<uint8_t> EncodeJpeg(const Picture& picture, int quality) {
                            &out, &size, kJpegSampling, quality > 0 ? quality : kJpegQuality, TJFLAG_ACCURATEDCT);
   std::unique_ptr<unsigned char, void (*)(unsigned char*)> owned(out, tjFree);
   if (status != 0) FailData(std::string("cannot encode JPEG: ") + tjGetErrorStr2(jpeg.handle));
-  return std::vector<uint8_t>(out, out + size);
+  return AddJpegMetadata(std::vector<uint8_t>(out, out + size), picture.metadata);
 }
 
 }  // namespace vexlor::cli

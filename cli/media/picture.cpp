@@ -233,10 +233,13 @@ std::vector<uint8_t> EncodePicture(const Picture& picture, PictureFormat format,
   return EntryOf(format).encode(picture, settings);
 }
 
-Picture ReadPicture(const std::string& path) {
-  if (path == "-")
-    return DecodePicture(ReadStandardInput(kMaxPictureFileBytes, "picture"), "standard input");
-  return DecodePicture(ReadWholeFile(path, kMaxPictureFileBytes, "picture"), path);
+Picture ReadPicture(const std::string& path, bool keepOrientationTag) {
+  Picture picture =
+      path == "-"
+          ? DecodePicture(ReadStandardInput(kMaxPictureFileBytes, "picture"), "standard input")
+          : DecodePicture(ReadWholeFile(path, kMaxPictureFileBytes, "picture"), path);
+  if (!keepOrientationTag) ApplyExifOrientation(picture);
+  return picture;
 }
 
 void WritePicture(const std::string& path, const Picture& picture,

@@ -12,12 +12,24 @@
 
 namespace vexlor::cli {
 
+// What a picture file says beside its pixels, carried from the input to an
+// output that holds it: the colour profile into JPEG and PNG, EXIF and XMP
+// into JPEG, gamma and text into PNG.
+struct PictureMetadata {
+  std::vector<uint8_t> icc;   // ICC colour profile
+  std::vector<uint8_t> exif;  // EXIF as a TIFF structure ("II*" or "MM*" first)
+  std::vector<uint8_t> xmp;   // the XMP packet
+  uint32_t gamma = 0;         // PNG gAMA, times 100000; 0 for none
+  std::vector<std::pair<std::string, std::string>> texts;  // PNG text chunks
+};
+
 // Pixels of a picture, top line first, as packed 0x00RRGGBB values.
 struct Picture {
   int32_t width = 0;
   int32_t height = 0;
   std::vector<uint32_t> pixels;
   int depth = 8;  // bits a channel of the file read; the pixels hold 8
+  PictureMetadata metadata;
 
   // The pixels as a view, top line first (rows of width * 4 bytes).
   ConstPixelView View() const { return {pixels.data(), width, height, width * 4}; }
@@ -90,8 +102,19 @@ std::vector<uint8_t> EncodeWebp(const Picture& picture, int quality);
 std::vector<uint8_t> EncodePicture(const Picture& picture, PictureFormat format,
                                    const PictureSettings& settings = {});
 
-// Reads a picture file, or standard input for "-".
-Picture ReadPicture(const std::string& path);
+// The EXIF orientation (1 to 8; 1 for none or an unreadable one).
+int ExifOrientation(std::span<const uint8_t> exif);
+// Turns the pixels as the EXIF orientation asks, as viewers show them, and
+// sets the tag to 1 (upright) so that the picture is not turned twice.
+void ApplyExifOrientation(Picture& picture);
+// JPEG's metadata segments (APP1 EXIF and XMP, APP2 ICC) read from a file and
+// put into an encoded one after its first segment.
+PictureMetadata ReadJpegMetadata(std::span<const uint8_t> bytes);
+std::vector<uint8_t> AddJpegMetadata(std::vector<uint8_t> jpeg, const PictureMetadata& metadata);
+
+// Reads a picture file, or standard input for "-"; a JPEG's EXIF orientation
+// is applied unless keepOrientationTag.
+Picture ReadPicture(const std::string& path, bool keepOrientationTag = false);
 // Writes a picture in the format of its extension, or to standard output in
 // `format` for "-".
 void WritePicture(const std::string& path, const Picture& picture,

@@ -33,6 +33,7 @@ struct VideoJob {
   bool audio = true;                                         // copy audio and subtitles
   bool ignoreDamage = false;                                 // go on past damaged frames
   bool progress = false;
+  bool metadata = true;  // copy the container's and streams' metadata
   bool warnings = true;  // lines about what the run changed (--no-warnings: none)
 };
 // What the video room does for the tool.

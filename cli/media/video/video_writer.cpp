@@ -247,7 +247,7 @@ VideoWriter::VideoWriter(const VideoJob& job, const VideoReader& reader, int64_t
   stream_->avg_frame_rate = enc.framerate;
   stream_->sample_aspect_ratio = enc.sample_aspect_ratio;
   stream_->disposition = in.disposition;
-  av_dict_copy(&stream_->metadata, in.metadata, 0);
+  if (job.metadata) av_dict_copy(&stream_->metadata, in.metadata, 0);
   av_dict_set(&stream_->metadata, "encoder", nullptr, 0);
   // Side data such as the display matrix: players turn the output as the
   // input, unless the frames were turned already.
@@ -280,10 +280,10 @@ VideoWriter::VideoWriter(const VideoJob& job, const VideoReader& reader, int64_t
     copy->codecpar->codec_tag = 0;
     copy->time_base = s.time_base;
     copy->disposition = s.disposition;
-    av_dict_copy(&copy->metadata, s.metadata, 0);
+    if (job.metadata) av_dict_copy(&copy->metadata, s.metadata, 0);
     mapping_[i] = copy->index;
   }
-  av_dict_copy(&format_->metadata, input->metadata, 0);
+  if (job.metadata) av_dict_copy(&format_->metadata, input->metadata, 0);
   av_dict_set(&format_->metadata, "encoder", nullptr, 0);
 
   file_ = std::make_unique<TemporaryFile>(job.output);
