@@ -91,6 +91,7 @@ void ApplyVideoFile(Args& args, Filter& filter, const std::string& input,
   if (const std::string* frames = args.Value("--frames")) job.range = ParseFrameRange(*frames);
   job.randSeed = RandSeedOption(args);
   if (const std::string* codec = args.Value("--codec")) job.codec = *codec;
+  if (const std::string* codec = args.Value("--audio-codec")) job.audioCodec = *codec;
   for (const auto& [key, value] : args.options) {
     if (key != "--codec-option") continue;
     size_t eq = value.find('=');
@@ -169,6 +170,11 @@ constexpr OptionSpec kOptions[] = {
          InputKind::kVideo),
     Text("--codec", "NAME", "another video encoder (ffv1, libx265, ...)", InputKind::kVideo),
     Text("--codec-option", "K=V", "an encoder option (repeatable; pix_fmt=FMT too)",
+         InputKind::kVideo),
+    Text("--audio-codec", "NAME",
+         "encode the sound with NAME (aac, libopus, flac, ...); by\n"
+         "default it is copied, or encoded only where the container\n"
+         "cannot hold it (Opus for .webm, AAC for .mp4 and .mov)",
          InputKind::kVideo),
     Flag("--no-audio", "leave out the audio and subtitle streams", InputKind::kVideo),
     Flag("--strip-metadata",

@@ -31,6 +31,7 @@ struct VideoJob {
   std::string codec;                                         // "" for the extension's own
   std::vector<std::pair<std::string, std::string>> options;  // --codec-option KEY=VALUE
   bool audio = true;                                         // copy audio and subtitles
+  std::string audioCodec;  // --audio-codec: every sound stream re-encoded with it
   bool ignoreDamage = false;                                 // go on past damaged frames
   bool progress = false;
   bool metadata = true;  // copy the container's and streams' metadata

@@ -309,6 +309,93 @@ TEST(VideoTest, RotationIsKeptOrTheFramesAreTurnedUpright) {
   EXPECT_EQ(probe(dir.File("turned.webm")), "48,64\n");
 }
 
+// Sound a container cannot hold is encoded into a codec it takes, in one
+// line, keeping its length and loudness; --audio-codec re-encodes any.
+TEST(VideoTest, SoundTheContainerCannotHoldIsEncodedForIt) {
+  ScratchDir dir;
+  MakeClip(dir.File("mp3.avi"), 2, "-c:v mpeg4", "-c:a libmp3lame -ar 44100");
+  MakeClip(dir.File("opus.mkv"), 2, "-c:v ffv1", "-c:a libopus -ar 48000");
+  auto sound = [&](const std::string& path) {
+    return Sh("ffprobe -v error -select_streams a -show_entries stream=codec_name -of csv=p=0 " +
+              Q(path));
+  };
+  // The mean loudness of the sound, as ffmpeg decodes it.
+  auto measure = [&](const std::string& path) {
+    std::string out = Sh("ffmpeg -nostdin -i " + Q(path) + " -map 0:a -af volumedetect "
+                         "-f null - 2>&1 | grep -o 'mean_volume: [-0-9.]*' | cut -d' ' -f2");
+    return std::stod(out);
+  };
+  struct Case {
+    const char *in, *out, *codec, *encoder;
+  } cases[] = {{"mp3.avi", "out.webm", "opus", "libopus"}, {"opus.mkv", "out.avi", "mp3", "libmp3lame"}};
+  for (const Case& c : cases) {
+    RunResult r = Apply({"rd=rs;gd=gs;bd=bs;", dir.File(c.in), dir.File(c.out)});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "vexlor: warning: " + dir.File(c.in) + ": its stream 1 (audio, " +
+                         sound(dir.File(c.in)).substr(0, sound(dir.File(c.in)).size() - 1) +
+                         ") cannot go into a ." + cli::Extension(c.out) + " file; it is encoded as " +
+                         c.encoder + " at " + (std::string(c.encoder) == "libopus" ? "80" : "160") +
+                         " kb/s\n");
+    EXPECT_EQ(sound(dir.File(c.out)), std::string(c.codec) + "\n");
+    EXPECT_NEAR(measure(dir.File(c.out)), measure(dir.File(c.in)), 0.5) << c.out;
+    double inLength = std::stod(Sh("ffprobe -v error -show_entries format=duration -of csv=p=0 " + Q(dir.File(c.in))));
+    double outLength = std::stod(Sh("ffprobe -v error -show_entries format=duration -of csv=p=0 " + Q(dir.File(c.out))));
+    EXPECT_NEAR(outLength, inLength, 0.15) << c.out;
+  }
+  RunResult r = Apply({"--audio-codec", "flac", "rd=rs;gd=gs;bd=bs;", dir.File("opus.mkv"),
+                       dir.File("flac.mkv")});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(sound(dir.File("flac.mkv")), "flac\n");
+  r = Apply({"--audio-codec", "nonesuch", "rd=rs;gd=gs;bd=bs;", dir.File("opus.mkv"),
+             dir.File("x.mkv")});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.err.find("--audio-codec nonesuch: no such audio encoder"), std::string::npos);
+}
+
+// Titles, dates and languages go along, unless --strip-metadata.
+TEST(VideoTest, ContainerAndStreamMetadataAreKeptUnlessStripped) {
+  ScratchDir dir;
+  MakeClip(dir.File("in.mp4"), 0.5, "-c:v libx264 -preset ultrafast -metadata title=Holiday",
+           "-c:a aac -metadata:s:a:0 language=fra");
+  auto tags = [&](const std::string& path) {
+    return Sh("ffprobe -v error -show_entries format_tags=title:stream_tags=language -of csv=p=0 " +
+              Q(path));
+  };
+  ASSERT_EQ(Apply({"rd=rs;gd=gs;bd=bs;", dir.File("in.mp4"), dir.File("out.mkv")}).status, 0);
+  std::string kept = tags(dir.File("out.mkv"));
+  EXPECT_NE(kept.find("Holiday"), std::string::npos) << kept;
+  EXPECT_NE(kept.find("fra"), std::string::npos) << kept;
+  ASSERT_EQ(Apply({"--strip-metadata", "rd=rs;gd=gs;bd=bs;", dir.File("in.mp4"),
+                   dir.File("bare.mkv")}).status, 0);
+  std::string bare = tags(dir.File("bare.mkv"));
+  EXPECT_EQ(bare.find("Holiday"), std::string::npos) << bare;
+  EXPECT_EQ(bare.find("fra"), std::string::npos) << bare;
+}
+
+// A 10-bit HDR clip stays 10-bit with true tags where the encoder can; an
+// 8-bit output leaves the HDR transfer tag out. Both are said.
+TEST(VideoTest, DeeperInputKeepsItsDepthWhereTheEncoderCan) {
+  ScratchDir dir;
+  std::string in = dir.File("hdr.mkv");
+  MakeClip(in, 0.5, "-c:v libx265 -x265-params log-level=none -pix_fmt yuv420p10le "
+           "-color_primaries bt2020 -color_trc smpte2084 -colorspace bt2020nc", "-an");
+  auto video = [&](const std::string& path) {
+    return Sh("ffprobe -v error -show_entries stream=pix_fmt,color_transfer,color_primaries "
+              "-of csv=p=0 " + Q(path));
+  };
+  RunResult r = Apply({"rd=rs;gd=gs;bd=bs;", in, dir.File("out.mp4")});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err, "vexlor: warning: " + in + " has 10-bit video; it is filtered at 8 bits a "
+                   "channel and written as 10-bit (yuv420p10le)\n");
+  EXPECT_EQ(video(dir.File("out.mp4")), "yuv420p10le,smpte2084,bt2020\n");
+  r = Apply({"--codec", "mpeg4", "rd=rs;gd=gs;bd=bs;", in, dir.File("out.avi")});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.err.find("the output is 8-bit, so its HDR transfer tag is left out"),
+            std::string::npos) << r.err;
+  EXPECT_EQ(video(dir.File("out.avi")).find("smpte2084"), std::string::npos);
+}
+
 TEST(VideoTest, BadInputsGetOneLineAndLeaveNothing) {
   ScratchDir dir;
   std::string good = dir.File("good.mp4"), out = dir.File("out.mp4");
@@ -347,7 +434,8 @@ TEST(VideoTest, BadInputsGetOneLineAndLeaveNothing) {
       {{dir.File("sizes.h264"), out}, 1, "sizes.h264: the frame size changes from 64x48 to 32x24 at "
                                        "frame 5"},
       {{good, dir.File("out.xyz")}, 2, "out.xyz: unknown extension"},
-      {{good, dir.File("out.webm")}, 1, "stream 1 (audio, aac) cannot go into a .webm file"},
+      {{"--audio-codec", "libx264", good, dir.File("out.webm")}, 2,
+       "--audio-codec libx264: no such audio encoder"},
       {{good, dir.File("out.png")}, 2, "good.mp4 is a video and"},
       {{dir.File("in.png"), out}, 2, "in.png is a picture and"},
       {{"-", out}, 2, "INPUT '-' is read as a picture"},
@@ -359,6 +447,8 @@ TEST(VideoTest, BadInputsGetOneLineAndLeaveNothing) {
       {{"--codec-option", "bogus=1", good, out}, 2, "--codec-option bogus: libx264 has no such "
                                                     "option"},
       {{"--codec-option", "crf", good, out}, 2, "--codec-option: 'crf' is not KEY=VALUE"},
+      {{"--codec-option", "crf=abc", good, out}, 2, "--codec-option crf=abc: libx264 takes no "
+                                                    "such value for crf"},
   };
   std::vector<std::string> before = dir.Names();
   for (const Case& c : cases) {

@@ -95,6 +95,67 @@ AVPixelFormat ChoosePixelFormat(const AVCodec& codec, const std::string* given) 
   return avcodec_find_best_pix_fmt_of_list(codec.pix_fmts, AV_PIX_FMT_BGR0, 0, nullptr);
 }
 
+// Prints one line about the run on standard error, unless warnings are off.
+void Say(const VideoJob& job, const std::string& line) {
+  if (job.warnings) std::fprintf(stderr, "vexlor: warning: %s\n", line.c_str());
+}
+
+// Refuses a --codec-option whose value the encoder does not take (a usage
+// failure, as an unknown option is); unknown options are left to the
+// encoder's opening, which names them.
+void CheckOptionValues(const VideoJob& job, AVCodecContext& enc) {
+  for (const auto& [key, value] : job.options) {
+    if (key == "pix_fmt" || key == "pixel_format") continue;
+    int status = av_opt_set(&enc, key.c_str(), value.c_str(), AV_OPT_SEARCH_CHILDREN);
+    if (status < 0 && status != AVERROR_OPTION_NOT_FOUND)
+      FailUsage("--codec-option " + key + "=" + value + ": " + enc.codec->name +
+                " takes no such value for " + key);
+  }
+}
+
+// Bits a channel of a pixel format (8 when unknown).
+int DepthOf(int format) {
+  const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(AVPixelFormat(format));
+  return desc ? desc->comp[0].depth : 8;
+}
+
+// The encoder's format like `chosen` (same components and chroma
+// subsampling) but as deep as the input, up to its depth; `chosen` when the
+// input is 8-bit or the encoder has no deeper one (x264, x265 and VP9 have
+// 10-bit ones).
+AVPixelFormat DeeperFormat(const AVCodec& codec, AVPixelFormat chosen, int depth) {
+  const AVPixFmtDescriptor* want = av_pix_fmt_desc_get(chosen);
+  if (depth <= 8 || !want || !codec.pix_fmts) return chosen;
+  AVPixelFormat best = chosen;
+  int bestDepth = DepthOf(chosen);
+  for (const AVPixelFormat* f = codec.pix_fmts; *f != AV_PIX_FMT_NONE; ++f) {
+    const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(*f);
+    if (!d || d->nb_components != want->nb_components || d->log2_chroma_w != want->log2_chroma_w ||
+        d->log2_chroma_h != want->log2_chroma_h || (d->flags & ~AV_PIX_FMT_FLAG_BE) != (want->flags & ~AV_PIX_FMT_FLAG_BE))
+      continue;
+    int bits = d->comp[0].depth;
+    if (bits > bestDepth && bits <= depth) best = *f, bestDepth = bits;
+  }
+  return best;
+}
+
+// Says how a deeper input is written, and leaves out an HDR transfer tag
+// (PQ, HLG) that an 8-bit output would claim falsely.
+void SayDepth(const VideoJob& job, const AVStream& in, AVPixelFormat target, AVCodecContext& enc) {
+  int depth = DepthOf(in.codecpar->format), written = DepthOf(target);
+  bool hdr = in.codecpar->color_trc == AVCOL_TRC_SMPTE2084 || in.codecpar->color_trc == AVCOL_TRC_ARIB_STD_B67;
+  if (hdr && written < 10) {
+    enc.color_trc = AVCOL_TRC_UNSPECIFIED;
+    Say(job, job.input + " is HDR (" + av_color_transfer_name(in.codecpar->color_trc) +
+                 "); the output is " + std::to_string(written) +
+                 "-bit, so its HDR transfer tag is left out (--codec libx265 writes 10 bits)");
+  }
+  if (depth > 8)
+    Say(job, job.input + " has " + std::to_string(depth) +
+                 "-bit video; it is filtered at 8 bits a channel and written as " +
+                 std::to_string(written) + "-bit (" + av_get_pix_fmt_name(target) + ")");
+}
+
 // The filter that converts bgr0 to a YUV format with the colour matrix and
 // range the output is tagged with, or "" for swscale's defaults.
 std::string ColourFilter(const AVCodecParameters& in, AVPixelFormat target) {
@@ -146,11 +207,6 @@ Upright UprightFor(const AVStream& in, const AVOutputFormat& muxer) {
   return {};
 }
 
-// Prints one line about the run on standard error, unless warnings are off.
-void Say(const VideoJob& job, const std::string& line) {
-  if (job.warnings) std::fprintf(stderr, "vexlor: warning: %s\n", line.c_str());
-}
-
 AVRational FrameRate(const AVStream& s) {
   if (s.avg_frame_rate.num > 0 && s.avg_frame_rate.den > 0) return s.avg_frame_rate;
   if (s.r_frame_rate.num > 0 && s.r_frame_rate.den > 0) return s.r_frame_rate;
@@ -185,11 +241,12 @@ VideoWriter::VideoWriter(const VideoJob& job, const VideoReader& reader, int64_t
   // Streams this muxer marks experimental (FLAC or Opus in MP4) are copied
   // too: players read them.
   format_->strict_std_compliance = FF_COMPLIANCE_EXPERIMENTAL;
-  const AVStream& in = *reader.stream();
 
   // Encoder options: the encoder's defaults, then the user's.
   const AVCodec* codec = ChooseEncoder(job.output, job.codec, *muxer);
+  const AVStream& in = *reader.stream();
   AVPixelFormat target = ChoosePixelFormat(*codec, PixelFormatOption(job));
+  if (!PixelFormatOption(job)) target = DeeperFormat(*codec, target, DepthOf(in.codecpar->format));
   AVDictionary* options = nullptr;
   if (const EncoderRow* row = EncoderDefaults(*codec))
     av_dict_parse_string(&options, row->options, "=", ":", 0);
@@ -229,8 +286,10 @@ VideoWriter::VideoWriter(const VideoJob& job, const VideoReader& reader, int64_t
     enc.color_range = in.codecpar->color_range;
   }
   enc.chroma_sample_location = in.codecpar->chroma_location;
+  SayDepth(job, in, target, enc);
   enc.thread_count = 0;
   if (muxer->flags & AVFMT_GLOBALHEADER) enc.flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+  CheckOptionValues(job, enc);
   int status = avcodec_open2(&enc, codec, &options);
   optionsLeft.reset(options);
   if (status >= 0 && av_dict_count(options) > 0)
@@ -261,28 +320,8 @@ VideoWriter::VideoWriter(const VideoJob& job, const VideoReader& reader, int64_t
   // Streams copied as they are, each checked against the container first.
   AVFormatContext* input = reader.format();
   mapping_.assign(input->nb_streams, -1);
-  for (unsigned i = 0; i < input->nb_streams && job.audio; ++i) {
-    const AVStream& s = *input->streams[i];
-    AVMediaType type = s.codecpar->codec_type;
-    if (type != AVMEDIA_TYPE_AUDIO && type != AVMEDIA_TYPE_SUBTITLE) continue;
-    // A muxer that cannot say holds a stream of a kind it has a default
-    // codec for.
-    int holds = avformat_query_codec(muxer, s.codecpar->codec_id, FF_COMPLIANCE_NORMAL);
-    AVCodecID usual = type == AVMEDIA_TYPE_AUDIO ? muxer->audio_codec : muxer->subtitle_codec;
-    if (holds == 0 || (holds < 0 && usual == AV_CODEC_ID_NONE))
-      FailData(job.input + ": its stream " + std::to_string(i) + " (" +
-               av_get_media_type_string(type) + ", " + avcodec_get_name(s.codecpar->codec_id) +
-               ") cannot go into a ." + Extension(job.output) +
-               " file; choose another OUTPUT extension (.mkv holds most) or --no-audio");
-    AVStream* copy = avformat_new_stream(format_.get(), nullptr);
-    if (!copy) throw std::bad_alloc();
-    avcodec_parameters_copy(copy->codecpar, s.codecpar);
-    copy->codecpar->codec_tag = 0;
-    copy->time_base = s.time_base;
-    copy->disposition = s.disposition;
-    if (job.metadata) av_dict_copy(&copy->metadata, s.metadata, 0);
-    mapping_[i] = copy->index;
-  }
+  transcoders_.resize(input->nb_streams);
+  for (unsigned i = 0; i < input->nb_streams && job.audio; ++i) AddCopiedStream(job, *muxer, i);
   if (job.metadata) av_dict_copy(&format_->metadata, input->metadata, 0);
   av_dict_set(&format_->metadata, "encoder", nullptr, 0);
 
@@ -315,6 +354,45 @@ VideoWriter::VideoWriter(const VideoJob& job, const VideoReader& reader, int64_t
 }
 
 VideoWriter::~VideoWriter() = default;
+
+void VideoWriter::AddCopiedStream(const VideoJob& job, const AVOutputFormat& muxer, unsigned i) {
+  const AVStream& s = *reader_.format()->streams[i];
+  AVMediaType type = s.codecpar->codec_type;
+  if (type != AVMEDIA_TYPE_AUDIO && type != AVMEDIA_TYPE_SUBTITLE) return;
+  // A muxer that cannot say holds a stream of a kind it has a default codec
+  // for.
+  int holds = avformat_query_codec(&muxer, s.codecpar->codec_id, FF_COMPLIANCE_NORMAL);
+  AVCodecID usual = type == AVMEDIA_TYPE_AUDIO ? muxer.audio_codec : muxer.subtitle_codec;
+  bool fits = !(holds == 0 || (holds < 0 && usual == AV_CODEC_ID_NONE));
+  std::string what = job.input + ": its stream " + std::to_string(i) + " (" +
+                     av_get_media_type_string(type) + ", " +
+                     avcodec_get_name(s.codecpar->codec_id) + ")";
+  if (type == AVMEDIA_TYPE_AUDIO && (!fits || !job.audioCodec.empty())) {
+    const AVCodec* encoder = AudioEncoderFor(muxer, job.audioCodec);
+    if (encoder) {
+      transcoders_[i] = std::make_unique<AudioTranscoder>(s, *encoder, *format_);
+      AVStream* out = transcoders_[i]->stream();
+      if (job.metadata) av_dict_copy(&out->metadata, s.metadata, 0);
+      mapping_[i] = out->index;
+      if (!fits)
+        Say(job, what + " cannot go into a ." + Extension(job.output) + " file; it is encoded as " +
+                     encoder->name + " at " + std::to_string(transcoders_[i]->bitRate() / 1000) +
+                     " kb/s");
+      return;
+    }
+  }
+  if (!fits)
+    FailData(what + " cannot go into a ." + Extension(job.output) +
+             " file; choose another OUTPUT extension (.mkv holds most) or --no-audio");
+  AVStream* copy = avformat_new_stream(format_.get(), nullptr);
+  if (!copy) throw std::bad_alloc();
+  avcodec_parameters_copy(copy->codecpar, s.codecpar);
+  copy->codecpar->codec_tag = 0;
+  copy->time_base = s.time_base;
+  copy->disposition = s.disposition;
+  if (job.metadata) av_dict_copy(&copy->metadata, s.metadata, 0);
+  mapping_[i] = copy->index;
+}
 
 void VideoWriter::Write(const Picture& picture, int64_t time) {
   av::Frame frame = av::Bgr0FromPicture(picture);
@@ -355,6 +433,10 @@ void VideoWriter::Copy(AVPacket* packet) {
   int64_t shift = av_rescale_q(shift_, reader_.stream()->time_base, from);
   if (packet->pts != AV_NOPTS_VALUE) packet->pts -= shift;
   if (packet->dts != AV_NOPTS_VALUE) packet->dts -= shift;
+  if (const auto& sound = transcoders_[size_t(packet->stream_index)]) {
+    sound->Send(packet, from, [this](AVPacket* p) { Mux(p); });
+    return;
+  }
   av_packet_rescale_ts(packet, from, format_->streams[out]->time_base);
   packet->stream_index = out;
   packet->pos = -1;
@@ -368,6 +450,8 @@ void VideoWriter::Mux(AVPacket* packet) {
 
 void VideoWriter::Finish() {
   Encode(nullptr);
+  for (const auto& sound : transcoders_)
+    if (sound) sound->Finish([this](AVPacket* p) { Mux(p); });
   int status = av_write_trailer(format_.get());
   if (status >= 0) status = avio_closep(&format_->pb);
   if (status < 0) FailData(output_ + ": cannot write (" + av::ErrorText(status) + ")");
