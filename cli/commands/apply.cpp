@@ -59,6 +59,9 @@ void ApplyPicture(Args& args, Filter& filter, const std::string& input,
                   const std::string& output) {
   const std::string* formatName = args.Value("--format");
   if (formatName && output != "-") FailUsage("--format is for OUTPUT '-' only");
+  if (output == "-" && ::isatty(STDOUT_FILENO) == 1)
+    FailUsage("OUTPUT '-' is a terminal, which shows no picture; redirect standard output to a "
+              "file or a pipe");
   if (output == "-" && !formatName)
     FailUsage("OUTPUT '-' needs --format " + PictureExtensions());
   PictureFormat format = formatName ? FormatNamed(*formatName) : FormatForName(output);

@@ -175,6 +175,21 @@ TEST(FormatsTest, DeeperInputIsSaidToBeFilteredAtEightBits) {
   }
 }
 
+TEST(FormatsTest, TerminalsAndMissingFoldersAreSaidPlainly) {
+  ScratchDir dir;
+  test::WriteFile(dir.File("in.png"), test::Bytes(EncodePng(NoisePicture(4, 4, 1))));
+  RunResult r = RunShell("export VEXLOR; script -qec " +
+                         test::ShellQuote("\"$VEXLOR\" apply --format png 'rd=rs;gd=gs;bd=bs;' " +
+                                          dir.File("in.png") + " -") + " /dev/null");
+  EXPECT_NE(r.status, 0);
+  EXPECT_NE(r.out.find("OUTPUT '-' is a terminal, which shows no picture"), std::string::npos)
+      << r.out;
+  r = RunVexlor({"apply", "rd=rs;gd=gs;bd=bs;", dir.File("in.png"), dir.File("no/such/out.png")});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "vexlor: " + dir.File("no/such/out.png") + ": the folder " +
+                       dir.File("no/such") + " does not exist\n");
+}
+
 TEST(SameFileTest, OutputNamingTheInputIsRefusedUnlessAllowed) {
   ScratchDir dir;
   std::string input = dir.File("in.png");

@@ -396,6 +396,33 @@ TEST(VideoTest, DeeperInputKeepsItsDepthWhereTheEncoderCan) {
   EXPECT_EQ(video(dir.File("out.avi")).find("smpte2084"), std::string::npos);
 }
 
+// The encoder's own log stays quiet and HEVC is tagged hvc1; a variable
+// rate into AVI is said; the progress line shows the encoder's drain.
+TEST(VideoTest, EncoderLogTagRateAndDrainAreTakenCareOf) {
+  ScratchDir dir;
+  MakeClip(dir.File("in.mkv"), 1, "-c:v ffv1", "-an");
+  RunResult r = Apply({"--codec", "libx265", "rd=rs;gd=gs;bd=bs;", dir.File("in.mkv"),
+                       dir.File("hevc.mp4")});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(Sh("ffprobe -v error -show_entries stream=codec_tag_string -of csv=p=0 " +
+               Q(dir.File("hevc.mp4"))), "hvc1\n");
+
+  r = Apply({"rd=rs;gd=gs;bd=bs;", dir.File("in.mkv"), dir.File("even.avi")});
+  EXPECT_EQ(r.err, "") << "a constant rate is not remarked on";
+  MakeClip(dir.File("gaps.mkv"), 2, "-vf select='not(between(n\\,5\\,9))' -fps_mode vfr -c:v ffv1", "-an");
+  r = Apply({"rd=rs;gd=gs;bd=bs;", dir.File("gaps.mkv"), dir.File("gaps.avi")});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.err.find("gaps.mkv has a variable frame rate; a .avi file counts frames at a "
+                       "constant 10 a second"), std::string::npos) << r.err;
+
+  // On a terminal (script gives one), the last line names the drain.
+  RunResult shown = RunShell("export VEXLOR; script -qec " + Q("\"$VEXLOR\" apply 'rd=rs;gd=gs;bd=bs;' " +
+                             Q(dir.File("in.mkv")) + " " + Q(dir.File("shown.mp4"))) + " /dev/null");
+  EXPECT_EQ(shown.status, 0) << shown.out;
+  EXPECT_NE(shown.out.find(", finishing: encoder"), std::string::npos) << shown.out;
+}
+
 TEST(VideoTest, BadInputsGetOneLineAndLeaveNothing) {
   ScratchDir dir;
   std::string good = dir.File("good.mp4"), out = dir.File("out.mp4");

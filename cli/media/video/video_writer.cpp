@@ -35,7 +35,8 @@ struct EncoderRow {
 };
 constexpr EncoderRow kEncoders[] = {
     {"libx264", "yuv420p", "crf=18:preset=medium"},
-    {"libx265", "yuv420p", "crf=20:preset=medium"},
+    // x265 logs on its own (not through FFmpeg's log): errors only.
+    {"libx265", "yuv420p", "crf=20:preset=medium:x265-params=log-level=error"},
     {"libvpx-vp9", "yuv420p", "crf=20:b=0:row-mt=1"},
     // ffmpeg's -q:v 2: the finest quantiser that stays efficient.
     {"mpeg4", "yuv420p", "flags=+qscale:global_quality=236"},
@@ -111,6 +112,26 @@ void CheckOptionValues(const VideoJob& job, AVCodecContext& enc) {
       FailUsage("--codec-option " + key + "=" + value + ": " + enc.codec->name +
                 " takes no such value for " + key);
   }
+}
+
+// The line said when a variable-rate input goes into a container that
+// counts frames at a constant rate: its frames are shown evenly spaced, so
+// the sound drifts against them where the input's gaps were.
+std::string ConstantRateLine(const VideoJob& job, AVRational rate) {
+  char fps[32];
+  std::snprintf(fps, sizeof fps, "%g", av_q2d(rate));
+  return job.input + " has a variable frame rate; a ." + Extension(job.output) +
+         " file counts frames at a constant " + fps +
+         " a second, so they are shown evenly spaced and the sound may drift out of step "
+         "(.mkv and .mp4 keep the times)";
+}
+
+// Tags HEVC in MP4 and MOV as hvc1 (parameter sets in the sample
+// description), which every player takes; hev1 is refused by some.
+void TagHevc(const AVOutputFormat& muxer, AVStream& stream) {
+  std::string_view name = muxer.name;
+  if (stream.codecpar->codec_id == AV_CODEC_ID_HEVC && (name == "mp4" || name == "mov"))
+    stream.codecpar->codec_tag = MKTAG('h', 'v', 'c', '1');
 }
 
 // Bits a channel of a pixel format (8 when unknown).
@@ -278,6 +299,7 @@ VideoWriter::VideoWriter(const VideoJob& job, const VideoReader& reader, int64_t
                   muxerName == "yuv4mpegpipe" ||
                   (codec->id == AV_CODEC_ID_MPEG4 && in.time_base.den > 65535);
   enc.time_base = constantRate_ ? av_inv_q(enc.framerate) : in.time_base;
+  if (constantRate_ && job.warnings) driftLine_ = ConstantRateLine(job, enc.framerate);
   std::string colour = ColourFilter(*in.codecpar, target);
   enc.color_primaries = in.codecpar->color_primaries;
   enc.color_trc = in.codecpar->color_trc;
@@ -302,6 +324,7 @@ VideoWriter::VideoWriter(const VideoJob& job, const VideoReader& reader, int64_t
   stream_ = avformat_new_stream(format_.get(), nullptr);
   if (!stream_) throw std::bad_alloc();
   avcodec_parameters_from_context(stream_->codecpar, &enc);
+  TagHevc(*muxer, *stream_);
   stream_->time_base = enc.time_base;
   stream_->avg_frame_rate = enc.framerate;
   stream_->sample_aspect_ratio = enc.sample_aspect_ratio;
@@ -399,6 +422,7 @@ void VideoWriter::Write(const Picture& picture, int64_t time) {
   frame->pts = time;
   av::Frame converted = converter_->Convert(frame.get());
   const AVStream& in = *reader_.stream();
+  if (constantRate_) SayDrift(time);
   int64_t pts = constantRate_ || time == AV_NOPTS_VALUE
                     ? written_
                     : av_rescale_q(time - shift_, in.time_base, encoder_->time_base);
@@ -411,6 +435,17 @@ void VideoWriter::Write(const Picture& picture, int64_t time) {
   converted->pict_type = AV_PICTURE_TYPE_NONE;
   ++written_;
   Encode(converted.get());
+}
+
+void VideoWriter::SayDrift(int64_t time) {
+  if (driftLine_.empty() || time == AV_NOPTS_VALUE) return;
+  const AVStream& in = *reader_.stream();
+  AVRational frame = av_inv_q(encoder_->framerate);
+  int64_t counted = av_rescale_q(written_, frame, in.time_base);
+  int64_t slack = av_rescale_q(1, frame, in.time_base) * 3 / 2;
+  if (std::abs(time - shift_ - counted) <= slack) return;
+  std::fprintf(stderr, "vexlor: warning: %s\n", driftLine_.c_str());
+  driftLine_.clear();
 }
 
 void VideoWriter::Encode(AVFrame* frame) {

@@ -36,6 +36,9 @@ class VideoWriter {
 
  private:
   void Encode(AVFrame* frame);
+  // Says once, when a frame's time strays more than a frame and a half from
+  // where a constant-rate container shows it, that the times are not kept.
+  void SayDrift(int64_t time);
   // Adds input stream `index` to the output: copied when the container holds
   // it (and no --audio-codec asks otherwise), sound re-encoded when not.
   void AddCopiedStream(const VideoJob& job, const AVOutputFormat& muxer, unsigned index);
@@ -54,6 +57,7 @@ class VideoWriter {
   int64_t written_ = 0;        // frames sent to the encoder
   int64_t lastPts_ = INT64_MIN;
   bool headerWritten_ = false;
+  std::string driftLine_;  // said at the first drift, then cleared
 };
 
 }  // namespace vexlor::cli
