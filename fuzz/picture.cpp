@@ -1,6 +1,9 @@
-// The PNG and PPM readers on arbitrary bytes: each either refuses the bytes
-// with a data failure or gives a picture whose size matches its pixels, and
-// which both writers and readers then carry through unchanged.
+// The picture readers on arbitrary bytes (PNG, PPM, BMP, WebP, TIFF through
+// its room): each either refuses the bytes with a data failure or gives a
+// picture whose size matches its pixels, and which the lossless writers and
+// readers then carry through unchanged. The same bytes as EXIF and as a
+// JPEG's segments go through the metadata parsers, which must stay inside
+// them.
 #include <cstdint>
 #include <span>
 
@@ -55,8 +58,11 @@ void ExpectRoundTrip(const Picture& p) {
       {[](const Picture& q) { return EncodePng(q, kPngStoredLevel); }, DecodePng},
       {[](const Picture& q) { return EncodePng(q, kPngFastestLevel); }, DecodePng},
       {[](const Picture& q) { return EncodePng(q, 6); }, DecodePng},
-      {EncodePpm, DecodePpm}};
+      {EncodePpm, DecodePpm},
+      {EncodeBmp, DecodeBmp},
+      {[](const Picture& q) { return EncodeWebp(q, kLosslessQuality); }, DecodeWebp}};
   for (auto [encode, decode] : kFormats) {
+    if (decode == DecodeWebp && (p.width > 16383 || p.height > 16383)) continue;
     std::vector<uint8_t> bytes = encode(p);
     Picture back;
     Expect(Decode(decode, bytes, back), "a written picture was refused");
@@ -70,11 +76,17 @@ void ExpectRoundTrip(const Picture& p) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::span<const uint8_t> bytes(data, size);
   if (DeclaresHugePng(bytes)) return 0;
-  for (Reader reader : {DecodePicture, DecodePng, DecodePpm}) {
+  for (Reader reader : {DecodePicture, DecodePng, DecodePpm, DecodeBmp, DecodeWebp}) {
     Picture p;
     if (!Decode(reader, bytes, p)) continue;
     ExpectWellFormed(p);
     ExpectRoundTrip(p);
   }
+  Picture turned{2, 3, {1, 2, 3, 4, 5, 6}};
+  turned.metadata.exif.assign(bytes.begin(), bytes.end());
+  ApplyExifOrientation(turned);
+  Expect(turned.pixels.size() == 6 && turned.width * turned.height == 6,
+         "an EXIF orientation lost pixels");
+  ReadJpegMetadata(bytes);
   return 0;
 }

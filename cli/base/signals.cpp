@@ -129,10 +129,13 @@ TemporaryFile::TemporaryFile(const std::string& output) : output_(output) {
   fd_ = ::mkostemp(name.data(), O_CLOEXEC);
   if (fd_ < 0) {
     // The usual cause, said plainly: the folder named in OUTPUT is not there.
+    int error = errno;
     std::string folder = std::filesystem::path(output).parent_path().string();
-    if (errno == ENOENT)
-      FailData(output + ": the folder " + (folder.empty() ? "." : folder) + " does not exist");
-    FailErrno(output + ": cannot create the output file");
+    std::error_code ignored;
+    if (error == ENOENT && !std::filesystem::exists(folder.empty() ? "." : folder, ignored))
+      FailData(output + ": the folder " + folder + " does not exist");
+    errno = error;
+    FailErrno(output + ": cannot create a file beside it");
   }
   path_ = name;
   g_signals.temporary = name;
