@@ -18,7 +18,7 @@
 
 VEXLOR_CORE_PACKAGES=(cmake make g++ libgtest-dev libbenchmark-dev libpng-dev pkg-config python3
   libavformat-dev libavcodec-dev libavfilter-dev libavutil-dev libswscale-dev libturbojpeg0-dev
-  libjpeg62-turbo-dev libmicrohttpd-dev libcpp-httplib-dev nlohmann-json3-dev dpkg-dev groff-base unzip)
+  libjpeg62-turbo-dev libtiff-dev libwebp-dev libmicrohttpd-dev libcpp-httplib-dev nlohmann-json3-dev dpkg-dev groff-base unzip)
 
 # Tests that compare our output with other tools or run cases in parallel, and
 # the README's render over ssh (GNU parallel copies files with rsync; the test

@@ -42,7 +42,13 @@ void Progress::FrameDone() {
 
 Progress::~Progress() { Finish(); }
 
+void Progress::Stage(const char* what) {
+  stage_ = what;
+  if (enabled_ && !finished_) Print();
+}
+
 void Progress::Finish() {
+  stage_ = nullptr;
   if (!enabled_ || finished_) return;
   finished_ = true;
   Print();
@@ -72,7 +78,8 @@ void Progress::Print() {
   char tail[96];
   std::snprintf(tail, sizeof tail, " done, %.1f frames/s, %s elapsed", rate, Clock(seconds).c_str());
   line += tail;
-  if (total_ > 0 && rate > 0 && frames_ < total_)
+  if (stage_) line += std::string(", ") + stage_;
+  else if (total_ > 0 && rate > 0 && frames_ < total_)
     line += ", " + Clock(static_cast<double>(total_ - frames_) / rate) + " left";
   line += "\033[K";
   std::fputs(line.c_str(), out_);

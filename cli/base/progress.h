@@ -28,6 +28,9 @@ class Progress {
   void FrameDone();
   // Ends the run of one picture of width x height.
   void PictureDone(int32_t width, int32_t height);
+  // Shows what the run does after its last frame ("finishing: encoder"),
+  // until Finish.
+  void Stage(const char* what);
   void Finish();
 
  private:
@@ -41,6 +44,7 @@ class Progress {
   std::chrono::steady_clock::time_point start_, last_;
   bool printed_ = false;
   bool finished_ = false;
+  const char* stage_ = nullptr;
 };
 
 }  // namespace vexlor::cli

@@ -11,6 +11,7 @@
 
 #include <condition_variable>
 #include <cstring>
+#include <filesystem>
 #include <mutex>
 #include <thread>
 
@@ -126,7 +127,16 @@ TemporaryFile::TemporaryFile(const std::string& output) : output_(output) {
   std::string name = output + ".vexlor-XXXXXX";
   std::lock_guard lock(g_signals.mutex);
   fd_ = ::mkostemp(name.data(), O_CLOEXEC);
-  if (fd_ < 0) FailErrno(output + ": cannot create a file beside it");
+  if (fd_ < 0) {
+    // The usual cause, said plainly: the folder named in OUTPUT is not there.
+    int error = errno;
+    std::string folder = std::filesystem::path(output).parent_path().string();
+    std::error_code ignored;
+    if (error == ENOENT && !std::filesystem::exists(folder.empty() ? "." : folder, ignored))
+      FailData(output + ": the folder " + folder + " does not exist");
+    errno = error;
+    FailErrno(output + ": cannot create a file beside it");
+  }
   path_ = name;
   g_signals.temporary = name;
   g_signals.committed = false;

@@ -21,7 +21,7 @@ inline constexpr OptionSpec kReferenceOption =
 inline constexpr OptionSpec kQuietOption =
     Flag("--quiet", "no progress on standard error (warnings still show)");
 inline constexpr OptionSpec kNoWarningsOption =
-    Flag("--no-warnings", "no warnings about parts of the program without effect");
+    Flag("--no-warnings", "no warnings (parts of the program without effect, what a\nrun changes in the output)");
 // -f FILE, with the command's own words for what the file is.
 constexpr OptionSpec ProgramFileOption(std::string_view help) {
   return {.name = "-f", .value = "FILE", .help = help, .kind = ValueKind::kFile};

@@ -45,10 +45,11 @@ Picture DecodeJpeg(std::span<const uint8_t> bytes, const std::string& name) {
                   : "corrupt JPEG (" + std::string(tjGetErrorStr2(jpeg.handle)) + ")"));
   Picture picture{width, height, std::vector<uint32_t>(size_t(width) * size_t(height))};
   PixelsFromRgb(rgb.data(), picture.pixels);
+  picture.metadata = ReadJpegMetadata(bytes);
   return picture;
 }
 
-std::vector<uint8_t> EncodeJpeg(const Picture& picture) {
+std::vector<uint8_t> EncodeJpeg(const Picture& picture, int quality) {
   JpegHandle jpeg{tjInitCompress()};
   if (!jpeg.handle) FailData("cannot start the JPEG encoder");
   std::vector<uint8_t> rgb(picture.pixels.size() * 3);
@@ -56,10 +57,10 @@ std::vector<uint8_t> EncodeJpeg(const Picture& picture) {
   unsigned char* out = nullptr;
   unsigned long size = 0;
   int status = tjCompress2(jpeg.handle, rgb.data(), picture.width, 0, picture.height, TJPF_RGB,
-                           &out, &size, kJpegSampling, kJpegQuality, TJFLAG_ACCURATEDCT);
+                           &out, &size, kJpegSampling, quality > 0 ? quality : kJpegQuality, TJFLAG_ACCURATEDCT);
   std::unique_ptr<unsigned char, void (*)(unsigned char*)> owned(out, tjFree);
   if (status != 0) FailData(std::string("cannot encode JPEG: ") + tjGetErrorStr2(jpeg.handle));
-  return std::vector<uint8_t>(out, out + size);
+  return AddJpegMetadata(std::vector<uint8_t>(out, out + size), picture.metadata);
 }
 
 }  // namespace vexlor::cli

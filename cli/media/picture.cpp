@@ -10,6 +10,7 @@
 
 #include "cli/base/files.h"
 #include "cli/media/picture.h"
+#include "cli/media/tiff.h"
 
 namespace vexlor::cli {
 
@@ -22,22 +23,52 @@ bool StartsWith(std::span<const uint8_t> bytes, std::span<const uint8_t> magic) 
   return bytes.size() >= magic.size() && std::equal(magic.begin(), magic.end(), bytes.begin());
 }
 
-// Formats by extension and by --format's names.
-struct FormatName {
-  const char* name;
+bool StartsLikePng(std::span<const uint8_t> b) { return StartsWith(b, kPngMagic); }
+bool StartsLikeJpeg(std::span<const uint8_t> b) { return StartsWith(b, kJpegMagic); }
+bool StartsLikePpm(std::span<const uint8_t> b) {
+  return b.size() >= 2 && b[0] == 'P' && b[1] >= '1' && b[1] <= '7';
+}
+bool StartsLikeTiff(std::span<const uint8_t> b) {
+  constexpr uint8_t kLittle[] = {'I', 'I', 42, 0}, kBig[] = {'M', 'M', 0, 42};
+  return StartsWith(b, kLittle) || StartsWith(b, kBig);
+}
+
+// The picture formats: how a file's first bytes and its name tell each, and
+// its decoder and encoder. The first extension is the one messages name.
+struct FormatEntry {
   PictureFormat format;
+  std::string_view extensions[2];
+  bool (*starts)(std::span<const uint8_t>);
+  Picture (*decode)(std::span<const uint8_t>, const std::string&);
+  std::vector<uint8_t> (*encode)(const Picture&, const PictureSettings&);
 };
-constexpr FormatName kFormatNames[] = {
-    {"png", PictureFormat::Png},
-    {"ppm", PictureFormat::Ppm},
-    {"jpg", PictureFormat::Jpeg},
-    {"jpeg", PictureFormat::Jpeg},
+constexpr FormatEntry kFormats[] = {
+    {PictureFormat::Png, {"png"}, StartsLikePng, DecodePng,
+     [](const Picture& p, const PictureSettings& s) { return EncodePng(p, s.pngLevel); }},
+    {PictureFormat::Ppm, {"ppm"}, StartsLikePpm, DecodePpm,
+     [](const Picture& p, const PictureSettings&) { return EncodePpm(p); }},
+    {PictureFormat::Jpeg, {"jpg", "jpeg"}, StartsLikeJpeg, DecodeJpeg,
+     [](const Picture& p, const PictureSettings& s) { return EncodeJpeg(p, s.quality); }},
+    {PictureFormat::Tiff, {"tif", "tiff"}, StartsLikeTiff,
+     [](std::span<const uint8_t> b, const std::string& n) { return Tiff().Decode(b, n); },
+     [](const Picture& p, const PictureSettings&) { return Tiff().Encode(p); }},
+    {PictureFormat::Bmp, {"bmp"}, StartsLikeBmp, DecodeBmp,
+     [](const Picture& p, const PictureSettings&) { return EncodeBmp(p); }},
+    {PictureFormat::Webp, {"webp"}, StartsLikeWebp, DecodeWebp,
+     [](const Picture& p, const PictureSettings& s) { return EncodeWebp(p, s.quality); }},
 };
 
-const FormatName* FindFormat(const std::string& name) {
-  for (const FormatName& f : kFormatNames)
-    if (name == f.name) return &f;
+const FormatEntry* FindFormat(const std::string& name) {
+  for (const FormatEntry& f : kFormats)
+    for (std::string_view extension : f.extensions)
+      if (!extension.empty() && name == extension) return &f;
   return nullptr;
+}
+
+const FormatEntry& EntryOf(PictureFormat format) {
+  for (const FormatEntry& f : kFormats)
+    if (f.format == format) return f;
+  return kFormats[0];
 }
 
 // Reads the P6 header's fields: whitespace and '#' comments between them,
@@ -90,21 +121,35 @@ std::string Extension(const std::string& path) {
   return Lower(path.substr(dot + 1));
 }
 
+std::string PictureExtensions() {
+  std::string list;
+  for (const FormatEntry& f : kFormats)
+    for (std::string_view extension : f.extensions)
+      if (!extension.empty()) list += (list.empty() ? "" : ", ") + std::string(extension);
+  return list;
+}
+
 bool IsPictureName(const std::string& path) { return FindFormat(Extension(path)) != nullptr; }
 
 PictureFormat FormatForName(const std::string& path) {
-  if (const FormatName* f = FindFormat(Extension(path))) return f->format;
-  FailUsage(path + ": unknown picture format; the name must end in .png, .ppm, .jpg or .jpeg");
+  std::string extension = Extension(path);
+  if (const FormatEntry* f = FindFormat(extension)) return f->format;
+  if (extension.empty())
+    FailUsage(path + ": no extension to tell the picture format by (known: " +
+              PictureExtensions() + ")");
+  FailUsage(path + ": no picture format for ." + extension + " (known: " + PictureExtensions() +
+            ")");
 }
 
 PictureFormat FormatNamed(const std::string& name) {
-  if (const FormatName* f = FindFormat(Lower(name))) return f->format;
-  FailUsage("--format: '" + name + "' is not png, ppm or jpg");
+  if (const FormatEntry* f = FindFormat(Lower(name))) return f->format;
+  FailUsage("--format: '" + name + "' is no picture format (known: " + PictureExtensions() + ")");
 }
 
 bool IsPictureBytes(std::span<const uint8_t> bytes) {
-  return StartsWith(bytes, kPngMagic) || StartsWith(bytes, kJpegMagic) ||
-         (bytes.size() >= 2 && bytes[0] == 'P' && bytes[1] >= '1' && bytes[1] <= '7');
+  for (const FormatEntry& f : kFormats)
+    if (f.starts(bytes)) return true;
+  return false;
 }
 
 // Reads up to size bytes of fd into head, fewer only at its end.
@@ -120,22 +165,24 @@ size_t ReadHead(int fd, uint8_t* head, size_t size, const std::string& path) {
   return got;
 }
 
-std::optional<Picture> ReadIfPicture(const std::string& path) {
+std::optional<Picture> ReadIfPicture(const std::string& path, bool keepOrientationTag) {
   FileDescriptor file{::open(path.c_str(), O_RDONLY | O_CLOEXEC)};
   if (file.fd < 0) FailErrno(path + ": cannot open");
   struct stat st;
   if (::fstat(file.fd, &st) != 0) FailErrno(path + ": cannot read");
   if (S_ISDIR(st.st_mode)) FailData(path + ": is a directory, not a file");
-  uint8_t head[8];
+  uint8_t head[kPictureMagicBytes];
   size_t got = ReadHead(file.fd, head, sizeof head, path);
-  bool picture = IsPictureBytes(std::span(head, got));
-  if (!picture && S_ISREG(st.st_mode)) return std::nullopt;
-  if (!picture)
+  bool starts = IsPictureBytes(std::span(head, got));
+  if (!starts && S_ISREG(st.st_mode)) return std::nullopt;
+  if (!starts)
     FailData(path + ": not a picture, and a video must be a regular file: a pipe or FIFO can "
                     "be read only once; save it to a file first");
-  return DecodePicture(ReadDescriptor(file.fd, path, kMaxPictureFileBytes, "picture",
-                                      std::vector<uint8_t>(head, head + got)),
-                       path);
+  Picture picture = DecodePicture(ReadDescriptor(file.fd, path, kMaxPictureFileBytes, "picture",
+                                                 std::vector<uint8_t>(head, head + got)),
+                                  path);
+  if (!keepOrientationTag) ApplyExifOrientation(picture);
+  return picture;
 }
 
 
@@ -190,37 +237,38 @@ std::vector<uint8_t> EncodePpm(const Picture& picture) {
 
 Picture DecodePicture(std::span<const uint8_t> bytes, const std::string& name) {
   if (bytes.empty()) FailData(name + ": empty file");
+  // A PNG signature cut short is still read as PNG, to say it is truncated.
   if (std::equal(bytes.begin(), bytes.begin() + std::min(bytes.size(), sizeof kPngMagic),
                  kPngMagic))
     return DecodePng(bytes, name);
-  if (StartsWith(bytes, kJpegMagic)) return DecodeJpeg(bytes, name);
-  if (bytes.size() >= 2 && bytes[0] == 'P' && bytes[1] >= '1' && bytes[1] <= '7')
-    return DecodePpm(bytes, name);
-  FailData(name + ": unsupported format (not a PNG, PPM or JPEG picture)");
+  for (const FormatEntry& f : kFormats)
+    if (f.starts(bytes)) return f.decode(bytes, name);
+  FailData(name + ": unsupported format (not a picture the tool reads: " + PictureExtensions() +
+           ")");
 }
 
-std::vector<uint8_t> EncodePicture(const Picture& picture, PictureFormat format, int pngLevel) {
-  switch (format) {
-    case PictureFormat::Png: return EncodePng(picture, pngLevel);
-    case PictureFormat::Ppm: return EncodePpm(picture);
-    case PictureFormat::Jpeg: return EncodeJpeg(picture);
-  }
-  return {};
+std::vector<uint8_t> EncodePicture(const Picture& picture, PictureFormat format,
+                                   const PictureSettings& settings) {
+  return EntryOf(format).encode(picture, settings);
 }
 
-Picture ReadPicture(const std::string& path) {
-  if (path == "-")
-    return DecodePicture(ReadStandardInput(kMaxPictureFileBytes, "picture"), "standard input");
-  return DecodePicture(ReadWholeFile(path, kMaxPictureFileBytes, "picture"), path);
+Picture ReadPicture(const std::string& path, bool keepOrientationTag) {
+  Picture picture =
+      path == "-"
+          ? DecodePicture(ReadStandardInput(kMaxPictureFileBytes, "picture"), "standard input")
+          : DecodePicture(ReadWholeFile(path, kMaxPictureFileBytes, "picture"), path);
+  if (!keepOrientationTag) ApplyExifOrientation(picture);
+  return picture;
 }
 
-void WritePicture(const std::string& path, const Picture& picture, int pngLevel) {
-  WritePicture(path, picture, FormatForName(path), pngLevel);
+void WritePicture(const std::string& path, const Picture& picture,
+                  const PictureSettings& settings) {
+  WritePicture(path, picture, FormatForName(path), settings);
 }
 
 void WritePicture(const std::string& path, const Picture& picture, PictureFormat format,
-                  int pngLevel) {
-  std::vector<uint8_t> bytes = EncodePicture(picture, format, pngLevel);
+                  const PictureSettings& settings) {
+  std::vector<uint8_t> bytes = EncodePicture(picture, format, settings);
   if (path == "-") WriteStandardOutput(bytes);
   else WriteFileAtomically(path, bytes);
 }

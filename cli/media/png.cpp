@@ -7,6 +7,7 @@
 #include <png.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <csetjmp>
 #include <cstring>
 
@@ -80,6 +81,44 @@ bool ExpandToRgb(png_structp png, png_infop info) {
          png_get_rowbytes(png, info) == size_t{png_get_image_width(png, info)} * 3;
 }
 
+// The colour profile, gamma and text chunks read so far.
+PictureMetadata ReadMetadata(png_structp png, png_infop info) {
+  PictureMetadata metadata;
+  png_charp name = nullptr;
+  int compression = 0;
+  png_bytep profile = nullptr;
+  png_uint_32 length = 0;
+  if (png_get_iCCP(png, info, &name, &compression, &profile, &length))
+    metadata.icc.assign(profile, profile + length);
+  png_fixed_point gamma = 0;
+  if (png_get_gAMA_fixed(png, info, &gamma) && gamma > 0) metadata.gamma = uint32_t(gamma);
+  png_textp texts = nullptr;
+  int count = png_get_text(png, info, &texts, nullptr);
+  for (int i = 0; i < count; ++i)
+    metadata.texts.emplace_back(texts[i].key, texts[i].text ? texts[i].text : "");
+  return metadata;
+}
+
+// Sets the chunks of what the picture carries: profile, gamma, text (as
+// iTXt, UTF-8, when not plain ASCII).
+void WriteMetadata(png_structp png, png_infop info, const PictureMetadata& metadata,
+                   std::vector<png_text>& texts) {
+  if (!metadata.icc.empty())
+    png_set_iCCP(png, info, "ICC profile", PNG_COMPRESSION_TYPE_BASE, metadata.icc.data(),
+                 static_cast<png_uint_32>(metadata.icc.size()));
+  if (metadata.gamma > 0) png_set_gAMA_fixed(png, info, png_fixed_point(metadata.gamma));
+  for (const auto& [key, text] : metadata.texts) {
+    png_text t{};
+    bool ascii = std::all_of(text.begin(), text.end(), [](char c) { return (c & 0x80) == 0; });
+    t.compression = ascii ? PNG_TEXT_COMPRESSION_NONE : PNG_ITXT_COMPRESSION_NONE;
+    t.key = const_cast<char*>(key.c_str());
+    t.text = const_cast<char*>(text.c_str());
+    (ascii ? t.text_length : t.itxt_length) = text.size();
+    texts.push_back(t);
+  }
+  if (!texts.empty()) png_set_text(png, info, texts.data(), int(texts.size()));
+}
+
 // Decodes into rgb (3 bytes a pixel, top line first); rows is scratch space.
 // Returns false with ctx.problem set.
 bool ReadRgb(PngContext& ctx, Picture& picture, std::vector<uint8_t>& rgb,
@@ -98,6 +137,7 @@ bool ReadRgb(PngContext& ctx, Picture& picture, std::vector<uint8_t>& rgb,
   png_set_read_fn(png, &ctx, ReadBytes);
   png_set_user_limits(png, 0x7fffffff, 0x7fffffff);
   png_read_info(png, info);
+  picture.depth = std::max(8, int{png_get_bit_depth(png, info)});
   uint32_t width = png_get_image_width(png, info), height = png_get_image_height(png, info);
   const char* sizeProblem = PictureSizeProblem(width, height);
   if (sizeProblem) std::snprintf(ctx.problem, sizeof ctx.problem, "%s", sizeProblem);
@@ -113,7 +153,8 @@ bool ReadRgb(PngContext& ctx, Picture& picture, std::vector<uint8_t>& rgb,
     rows.resize(height);
     for (uint32_t y = 0; y < height; ++y) rows[y] = rgb.data() + size_t{y} * width * 3;
     png_read_image(png, rows.data());
-    png_read_end(png, nullptr);
+    png_read_end(png, info);
+    picture.metadata = ReadMetadata(png, info);
   }
   png_destroy_read_struct(&png, &info, nullptr);
   return ok;
@@ -139,7 +180,8 @@ void SetCompression(png_structp png, int level) {
 }
 
 // Encodes picture into ctx.output; row is scratch space for one line.
-bool WriteRgb(PngContext& ctx, const Picture& picture, int level, std::vector<uint8_t>& row) {
+bool WriteRgb(PngContext& ctx, const Picture& picture, int level, std::vector<uint8_t>& row,
+              std::vector<png_text>& texts) {
   png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &ctx, OnError, OnWarning);
   png_infop info = png ? png_create_info_struct(png) : nullptr;
   if (!info) {
@@ -155,6 +197,7 @@ bool WriteRgb(PngContext& ctx, const Picture& picture, int level, std::vector<ui
   png_set_IHDR(png, info, static_cast<uint32_t>(picture.width),
                static_cast<uint32_t>(picture.height), 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
                PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+  WriteMetadata(png, info, picture.metadata, texts);
   png_write_info(png, info);
   for (int32_t y = 0; y < picture.height; ++y) {
     PixelsToRgb(std::span(picture.pixels).subspan(size_t(y) * size_t(picture.width),
@@ -186,7 +229,8 @@ std::vector<uint8_t> EncodePng(const Picture& picture, int level) {
   std::vector<uint8_t> row(size_t(picture.width) * 3);
   PngContext ctx;
   ctx.output = &out;
-  if (!WriteRgb(ctx, picture, level, row))
+  std::vector<png_text> texts;
+  if (!WriteRgb(ctx, picture, level, row, texts))
     FailData(std::string("cannot encode PNG: ") + ctx.problem);
   return out;
 }

@@ -31,8 +31,11 @@ struct VideoJob {
   std::string codec;                                         // "" for the extension's own
   std::vector<std::pair<std::string, std::string>> options;  // --codec-option KEY=VALUE
   bool audio = true;                                         // copy audio and subtitles
+  std::string audioCodec;  // --audio-codec: every sound stream re-encoded with it
   bool ignoreDamage = false;                                 // go on past damaged frames
   bool progress = false;
+  bool metadata = true;  // copy the container's and streams' metadata
+  bool warnings = true;  // lines about what the run changed (--no-warnings: none)
 };
 // A video's frames as its packets tell them, for planning ranges.
 struct FramePlan {

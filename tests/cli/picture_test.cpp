@@ -116,7 +116,7 @@ TEST(PictureTest, CorruptTruncatedAndUnsupportedInputIsRefused) {
     std::string bytes, expected;
   } cases[] = {
       {"", "empty file"},
-      {"GIF89a", "not a PNG, PPM or JPEG"},
+      {"GIF89a", "unsupported format (not a picture the tool reads"},
       {"P3\n2 2\n255\n0 0 0", "unsupported format P3"},
       {"P5\n2 2\n255\n0000", "unsupported format P5"},
       {"P6\n1 1\n65535\n012345", "unsupported PPM maxval 65535"},

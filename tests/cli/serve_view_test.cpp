@@ -148,9 +148,10 @@ TEST_F(ServeViewTest, TraceOfRandIsThePixelsOwnValueInTheRender) {
         << x << "," << y;
     // The frame mapping visits the bottom line's first pixel first: there
     // rand() gives its first values, as in a fresh vexlor pixel.
-    if (x == 0 && y == kHeight - 1)
+    if (x == 0 && y == kHeight - 1) {
       EXPECT_EQ(PrintedOutput(t),
                 PixelCommand(program, false, 2, in.pixels[size_t(y) * kWidth + size_t(x)]));
+    }
   }
 }
 

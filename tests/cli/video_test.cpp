@@ -392,6 +392,163 @@ TEST(VideoTest, VariableFrameRateRotationAndAspectRatioAreKept) {
             "64,48\n");
 }
 
+// A rotated clip (a phone's portrait video) through each kind of container:
+// MP4 and MOV keep the rotation; the others get the frames turned as players
+// show the input, with one line saying so.
+TEST(VideoTest, RotationIsKeptOrTheFramesAreTurnedUpright) {
+  ScratchDir dir;
+  std::string in = dir.File("phone.mp4");
+  MakeClip(dir.File("clip.mp4"), 0.5, "-c:v libx264 -qp 0 -pix_fmt yuv444p", "-an");
+  // As a phone tags it: the display matrix, which a copy with this tag makes.
+  Sh("ffmpeg -v error -i " + Q(dir.File("clip.mp4")) + " -c copy -metadata:s:v:0 rotate=90 " +
+     Q(in));
+  auto probe = [&](const std::string& path) {
+    return Sh("ffprobe -v error -show_entries stream=width,height:stream_side_data=rotation "
+              "-of csv=p=0 " + Q(path));
+  };
+  const std::string prog = "rd=rs;gd=gs;bd=bs;";
+  for (const char* name : {"kept.mp4", "kept.mov"}) {
+    RunResult r = Apply({prog, in, dir.File(name)});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(probe(dir.File(name)), probe(in)) << name;
+  }
+  // Lossless throughout, so the turned frames are the input as shown.
+  RunResult r = Apply({"--codec", "ffv1", prog, in, dir.File("turned.mkv")});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err, "vexlor: warning: " + dir.File("turned.mkv") + ": a .mkv file keeps no "
+            "rotation; the frames are turned upright (a quarter turn anticlockwise), as players "
+            "show the input\n");
+  EXPECT_EQ(probe(dir.File("turned.mkv")), "48,64\n");
+  std::vector<std::vector<uint32_t>> shown = Frames(in), turned = Frames(dir.File("turned.mkv"));
+  ASSERT_EQ(turned.size(), shown.size());
+  int worst = 0;
+  for (size_t f = 0; f < shown.size(); ++f)
+    for (size_t i = 0; i < shown[f].size(); ++i)
+      for (int shift : {0, 8, 16})
+        worst = std::max(worst, std::abs(int(shown[f][i] >> shift & 255) -
+                                         int(turned[f][i] >> shift & 255)));
+  EXPECT_LE(worst, 2);
+  r = Apply({"--no-warnings", prog, in, dir.File("turned.webm")});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(probe(dir.File("turned.webm")), "48,64\n");
+}
+
+// Sound a container cannot hold is encoded into a codec it takes, in one
+// line, keeping its length and loudness; --audio-codec re-encodes any.
+TEST(VideoTest, SoundTheContainerCannotHoldIsEncodedForIt) {
+  ScratchDir dir;
+  MakeClip(dir.File("mp3.avi"), 2, "-c:v mpeg4", "-c:a libmp3lame -ar 44100");
+  MakeClip(dir.File("opus.mkv"), 2, "-c:v ffv1", "-c:a libopus -ar 48000");
+  auto sound = [&](const std::string& path) {
+    return Sh("ffprobe -v error -select_streams a -show_entries stream=codec_name -of csv=p=0 " +
+              Q(path));
+  };
+  // The mean loudness of the sound, as ffmpeg decodes it.
+  auto measure = [&](const std::string& path) {
+    std::string out = Sh("ffmpeg -nostdin -i " + Q(path) + " -map 0:a -af volumedetect "
+                         "-f null - 2>&1 | grep -o 'mean_volume: [-0-9.]*' | cut -d' ' -f2");
+    return std::stod(out);
+  };
+  struct Case {
+    const char *in, *out, *codec, *encoder;
+  } cases[] = {{"mp3.avi", "out.webm", "opus", "libopus"}, {"opus.mkv", "out.avi", "mp3", "libmp3lame"}};
+  for (const Case& c : cases) {
+    RunResult r = Apply({"rd=rs;gd=gs;bd=bs;", dir.File(c.in), dir.File(c.out)});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "vexlor: warning: " + dir.File(c.in) + ": its stream 1 (audio, " +
+                         sound(dir.File(c.in)).substr(0, sound(dir.File(c.in)).size() - 1) +
+                         ") cannot go into a ." + cli::Extension(c.out) + " file; it is encoded as " +
+                         c.encoder + " at " + (std::string(c.encoder) == "libopus" ? "80" : "160") +
+                         " kb/s\n");
+    EXPECT_EQ(sound(dir.File(c.out)), std::string(c.codec) + "\n");
+    EXPECT_NEAR(measure(dir.File(c.out)), measure(dir.File(c.in)), 0.5) << c.out;
+    double inLength = std::stod(Sh("ffprobe -v error -show_entries format=duration -of csv=p=0 " + Q(dir.File(c.in))));
+    double outLength = std::stod(Sh("ffprobe -v error -show_entries format=duration -of csv=p=0 " + Q(dir.File(c.out))));
+    EXPECT_NEAR(outLength, inLength, 0.15) << c.out;
+  }
+  RunResult r = Apply({"--audio-codec", "flac", "rd=rs;gd=gs;bd=bs;", dir.File("opus.mkv"),
+                       dir.File("flac.mkv")});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(sound(dir.File("flac.mkv")), "flac\n");
+  r = Apply({"--audio-codec", "nonesuch", "rd=rs;gd=gs;bd=bs;", dir.File("opus.mkv"),
+             dir.File("x.mkv")});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.err.find("--audio-codec nonesuch: no such audio encoder"), std::string::npos);
+}
+
+// Titles, dates and languages go along, unless --strip-metadata.
+TEST(VideoTest, ContainerAndStreamMetadataAreKeptUnlessStripped) {
+  ScratchDir dir;
+  MakeClip(dir.File("in.mp4"), 0.5, "-c:v libx264 -preset ultrafast -metadata title=Holiday",
+           "-c:a aac -metadata:s:a:0 language=fra");
+  auto tags = [&](const std::string& path) {
+    return Sh("ffprobe -v error -show_entries format_tags=title:stream_tags=language -of csv=p=0 " +
+              Q(path));
+  };
+  ASSERT_EQ(Apply({"rd=rs;gd=gs;bd=bs;", dir.File("in.mp4"), dir.File("out.mkv")}).status, 0);
+  std::string kept = tags(dir.File("out.mkv"));
+  EXPECT_NE(kept.find("Holiday"), std::string::npos) << kept;
+  EXPECT_NE(kept.find("fra"), std::string::npos) << kept;
+  ASSERT_EQ(Apply({"--strip-metadata", "rd=rs;gd=gs;bd=bs;", dir.File("in.mp4"),
+                   dir.File("bare.mkv")}).status, 0);
+  std::string bare = tags(dir.File("bare.mkv"));
+  EXPECT_EQ(bare.find("Holiday"), std::string::npos) << bare;
+  EXPECT_EQ(bare.find("fra"), std::string::npos) << bare;
+}
+
+// A 10-bit HDR clip stays 10-bit with true tags where the encoder can; an
+// 8-bit output leaves the HDR transfer tag out. Both are said.
+TEST(VideoTest, DeeperInputKeepsItsDepthWhereTheEncoderCan) {
+  ScratchDir dir;
+  std::string in = dir.File("hdr.mkv");
+  MakeClip(in, 0.5, "-c:v libx265 -x265-params log-level=none -pix_fmt yuv420p10le "
+           "-color_primaries bt2020 -color_trc smpte2084 -colorspace bt2020nc", "-an");
+  auto video = [&](const std::string& path) {
+    return Sh("ffprobe -v error -show_entries stream=pix_fmt,color_transfer,color_primaries "
+              "-of csv=p=0 " + Q(path));
+  };
+  RunResult r = Apply({"rd=rs;gd=gs;bd=bs;", in, dir.File("out.mp4")});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err, "vexlor: warning: " + in + " has 10-bit video; it is filtered at 8 bits a "
+                   "channel and written as 10-bit (yuv420p10le)\n");
+  EXPECT_EQ(video(dir.File("out.mp4")), "yuv420p10le,smpte2084,bt2020\n");
+  r = Apply({"--codec", "mpeg4", "rd=rs;gd=gs;bd=bs;", in, dir.File("out.avi")});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.err.find("the output is 8-bit, so its HDR transfer tag is left out"),
+            std::string::npos) << r.err;
+  EXPECT_EQ(video(dir.File("out.avi")).find("smpte2084"), std::string::npos);
+}
+
+// The encoder's own log stays quiet and HEVC is tagged hvc1; a variable
+// rate into AVI is said; the progress line shows the encoder's drain.
+TEST(VideoTest, EncoderLogTagRateAndDrainAreTakenCareOf) {
+  ScratchDir dir;
+  MakeClip(dir.File("in.mkv"), 1, "-c:v ffv1", "-an");
+  RunResult r = Apply({"--codec", "libx265", "rd=rs;gd=gs;bd=bs;", dir.File("in.mkv"),
+                       dir.File("hevc.mp4")});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(Sh("ffprobe -v error -show_entries stream=codec_tag_string -of csv=p=0 " +
+               Q(dir.File("hevc.mp4"))), "hvc1\n");
+
+  r = Apply({"rd=rs;gd=gs;bd=bs;", dir.File("in.mkv"), dir.File("even.avi")});
+  EXPECT_EQ(r.err, "") << "a constant rate is not remarked on";
+  MakeClip(dir.File("gaps.mkv"), 2, "-vf select='not(between(n\\,5\\,9))' -fps_mode vfr -c:v ffv1", "-an");
+  r = Apply({"rd=rs;gd=gs;bd=bs;", dir.File("gaps.mkv"), dir.File("gaps.avi")});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.err.find("gaps.mkv has a variable frame rate; a .avi file counts frames at a "
+                       "constant 10 a second"), std::string::npos) << r.err;
+
+  // On a terminal (script gives one), the last line names the drain.
+  RunResult shown = RunShell("export VEXLOR; script -qec " + Q("\"$VEXLOR\" apply 'rd=rs;gd=gs;bd=bs;' " +
+                             Q(dir.File("in.mkv")) + " " + Q(dir.File("shown.mp4"))) + " /dev/null");
+  EXPECT_EQ(shown.status, 0) << shown.out;
+  EXPECT_NE(shown.out.find(", finishing: encoder"), std::string::npos) << shown.out;
+}
+
 TEST(VideoTest, BadInputsGetOneLineAndLeaveNothing) {
   ScratchDir dir;
   std::string good = dir.File("good.mp4"), out = dir.File("out.mp4");
@@ -433,8 +590,9 @@ TEST(VideoTest, BadInputsGetOneLineAndLeaveNothing) {
                                        "too large"},
       {{dir.File("sizes.h264"), out}, 1, "sizes.h264: the frame size changes from 64x48 to 32x24 at "
                                        "frame 5"},
-      {{good, dir.File("out.xyz")}, 1, "out.xyz: unknown extension"},
-      {{good, dir.File("out.webm")}, 1, "stream 1 (audio, aac) cannot go into a .webm file"},
+      {{good, dir.File("out.xyz")}, 2, "out.xyz: unknown extension"},
+      {{"--audio-codec", "libx264", good, dir.File("out.webm")}, 2,
+       "--audio-codec libx264: no such audio encoder"},
       {{good, dir.File("out.png")}, 2, "good.mp4 is a video and"},
       {{dir.File("in.png"), out}, 2, "in.png is a picture and"},
       {{"-", out}, 2, "INPUT '-' is read as a picture"},
@@ -446,6 +604,8 @@ TEST(VideoTest, BadInputsGetOneLineAndLeaveNothing) {
       {{"--codec-option", "bogus=1", good, out}, 2, "--codec-option bogus: libx264 has no such "
                                                     "option"},
       {{"--codec-option", "crf", good, out}, 2, "--codec-option: 'crf' is not KEY=VALUE"},
+      {{"--codec-option", "crf=abc", good, out}, 2, "--codec-option crf=abc: libx264 takes no "
+                                                    "such value for crf"},
   };
   std::vector<std::string> before = dir.Names();
   for (const Case& c : cases) {

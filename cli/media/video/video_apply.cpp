@@ -286,6 +286,9 @@ void ApplyVideo(const VideoJob& job) {
     // failed, and the writer must not finish the file.
     if (!decoded.aborted()) filtered.Close();
   });
+  // Every frame is filtered; the encoder's look-ahead and the file's end are
+  // what is left, which can take seconds.
+  if (!failure.Failed()) progress.Stage("finishing: encoder");
   readThread.join();
   writeThread.join();
   if (failure.error) std::rethrow_exception(failure.error);

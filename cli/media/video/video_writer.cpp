@@ -1,9 +1,15 @@
 // Encoding and muxing through libavcodec and libavformat.
 #include "cli/media/video/video_writer.h"
 
+extern "C" {
+#include <libavutil/display.h>
+}
+
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <cmath>
+#include <cstdio>
 #include <cstring>
 
 namespace vexlor::cli {
@@ -38,7 +44,8 @@ struct EncoderRow {
 };
 constexpr EncoderRow kEncoders[] = {
     {"libx264", "yuv420p", "crf=18:preset=medium"},
-    {"libx265", "yuv420p", "crf=20:preset=medium"},
+    // x265 logs on its own (not through FFmpeg's log): errors only.
+    {"libx265", "yuv420p", "crf=20:preset=medium:x265-params=log-level=error"},
     {"libvpx-vp9", "yuv420p", "crf=20:b=0:row-mt=1"},
     // ffmpeg's -q:v 2: the finest quantiser that stays efficient.
     {"mpeg4", "yuv420p", "flags=+qscale:global_quality=236"},
@@ -116,6 +123,87 @@ AVPixelFormat ChoosePixelFormat(const AVCodec& codec, const std::string* given) 
   return avcodec_find_best_pix_fmt_of_list(codec.pix_fmts, AV_PIX_FMT_BGR0, 0, nullptr);
 }
 
+// Prints one line about the run on standard error, unless warnings are off.
+void Say(const VideoJob& job, const std::string& line) {
+  if (job.warnings) std::fprintf(stderr, "vexlor: warning: %s\n", line.c_str());
+}
+
+// Refuses a --codec-option whose value the encoder does not take (a usage
+// failure, as an unknown option is); unknown options are left to the
+// encoder's opening, which names them.
+void CheckOptionValues(const VideoJob& job, AVCodecContext& enc) {
+  for (const auto& [key, value] : job.options) {
+    if (key == "pix_fmt" || key == "pixel_format") continue;
+    int status = av_opt_set(&enc, key.c_str(), value.c_str(), AV_OPT_SEARCH_CHILDREN);
+    if (status < 0 && status != AVERROR_OPTION_NOT_FOUND)
+      FailUsage("--codec-option " + key + "=" + value + ": " + enc.codec->name +
+                " takes no such value for " + key);
+  }
+}
+
+// The line said when a variable-rate input goes into a container that
+// counts frames at a constant rate: its frames are shown evenly spaced, so
+// the sound drifts against them where the input's gaps were.
+std::string ConstantRateLine(const VideoJob& job, AVRational rate) {
+  char fps[32];
+  std::snprintf(fps, sizeof fps, "%g", av_q2d(rate));
+  return job.input + " has a variable frame rate; a ." + Extension(job.output) +
+         " file counts frames at a constant " + fps +
+         " a second, so they are shown evenly spaced and the sound may drift out of step "
+         "(.mkv and .mp4 keep the times)";
+}
+
+// Tags HEVC in MP4 and MOV as hvc1 (parameter sets in the sample
+// description), which every player takes; hev1 is refused by some.
+void TagHevc(const AVOutputFormat& muxer, AVStream& stream) {
+  std::string_view name = muxer.name;
+  if (stream.codecpar->codec_id == AV_CODEC_ID_HEVC && (name == "mp4" || name == "mov"))
+    stream.codecpar->codec_tag = MKTAG('h', 'v', 'c', '1');
+}
+
+// Bits a channel of a pixel format (8 when unknown).
+int DepthOf(int format) {
+  const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(AVPixelFormat(format));
+  return desc ? desc->comp[0].depth : 8;
+}
+
+// The encoder's format like `chosen` (same components and chroma
+// subsampling) but as deep as the input, up to its depth; `chosen` when the
+// input is 8-bit or the encoder has no deeper one (x264, x265 and VP9 have
+// 10-bit ones).
+AVPixelFormat DeeperFormat(const AVCodec& codec, AVPixelFormat chosen, int depth) {
+  const AVPixFmtDescriptor* want = av_pix_fmt_desc_get(chosen);
+  if (depth <= 8 || !want || !codec.pix_fmts) return chosen;
+  AVPixelFormat best = chosen;
+  int bestDepth = DepthOf(chosen);
+  for (const AVPixelFormat* f = codec.pix_fmts; *f != AV_PIX_FMT_NONE; ++f) {
+    const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(*f);
+    if (!d || d->nb_components != want->nb_components || d->log2_chroma_w != want->log2_chroma_w ||
+        d->log2_chroma_h != want->log2_chroma_h || (d->flags & ~AV_PIX_FMT_FLAG_BE) != (want->flags & ~AV_PIX_FMT_FLAG_BE))
+      continue;
+    int bits = d->comp[0].depth;
+    if (bits > bestDepth && bits <= depth) best = *f, bestDepth = bits;
+  }
+  return best;
+}
+
+// Says how a deeper input is written, and leaves out an HDR transfer tag
+// (PQ, HLG) that an 8-bit output would claim falsely.
+void SayDepth(const VideoJob& job, const AVStream& in, AVPixelFormat target, AVCodecContext& enc) {
+  int depth = DepthOf(in.codecpar->format), written = DepthOf(target);
+  bool hdr = in.codecpar->color_trc == AVCOL_TRC_SMPTE2084 || in.codecpar->color_trc == AVCOL_TRC_ARIB_STD_B67;
+  if (hdr && written < 10) {
+    enc.color_trc = AVCOL_TRC_UNSPECIFIED;
+    Say(job, job.input + " is HDR (" + av_color_transfer_name(in.codecpar->color_trc) +
+                 "); the output is " + std::to_string(written) +
+                 "-bit, so its HDR transfer tag is left out (--codec libx265 writes 10 bits)");
+  }
+  if (depth > 8)
+    Say(job, job.input + " has " + std::to_string(depth) +
+                 "-bit video; it is filtered at 8 bits a channel and written as " +
+                 std::to_string(written) + "-bit (" + av_get_pix_fmt_name(target) + ")");
+}
+
 // The filter that converts bgr0 to a YUV format with the colour matrix and
 // range the output is tagged with, or "" for swscale's defaults.
 std::string ColourFilter(const AVCodecParameters& in, AVPixelFormat target) {
@@ -127,6 +215,44 @@ std::string ColourFilter(const AVCodecParameters& in, AVPixelFormat target) {
   if (in.color_range == AVCOL_RANGE_JPEG)
     options += std::string(options.empty() ? "" : ":") + "out_range=pc";
   return options.empty() ? "" : "scale=" + options;
+}
+
+// Muxers that keep a video's rotation (the display matrix, as the track's
+// matrix). FFmpeg 5.1's Matroska, WebM, AVI and the rest drop it.
+constexpr std::string_view kRotatingMuxers[] = {"mov", "mp4", "ipod", "ismv", "3gp", "3g2", "psp", "f4v"};
+
+// How the frames of a rotated input are turned upright for a container that
+// cannot keep the rotation, as players would show them: the filter, whether
+// it swaps width and height, and its words for the run's line.
+struct Upright {
+  std::string filter;  // "" when nothing is to be turned
+  bool swapsSize = false;
+  std::string words;
+};
+
+// The turn a stream's display matrix asks for, as ffmpeg's own tool turns
+// frames for showing: quarter turns (mirrored where the matrix mirrors) and
+// half turns; nothing for a container that keeps the matrix, or for none.
+Upright UprightFor(const AVStream& in, const AVOutputFormat& muxer) {
+  if (std::ranges::find(kRotatingMuxers, std::string_view(muxer.name)) != std::end(kRotatingMuxers))
+    return {};
+  size_t size = 0;
+  const auto* matrix = reinterpret_cast<const int32_t*>(
+      av_stream_get_side_data(&in, AV_PKT_DATA_DISPLAYMATRIX, &size));
+  if (!matrix || size < 9 * sizeof(int32_t)) return {};
+  double theta = -std::round(av_display_rotation_get(matrix));
+  theta -= 360 * std::floor(theta / 360 + 0.9 / 360);
+  if (std::fabs(theta - 90) < 1)
+    return {matrix[3] > 0 ? "transpose=cclock_flip" : "transpose=clock", true, "a quarter turn clockwise"};
+  if (std::fabs(theta - 270) < 1)
+    return {matrix[3] < 0 ? "transpose=clock_flip" : "transpose=cclock", true,
+            "a quarter turn anticlockwise"};
+  if (std::fabs(theta - 180) < 1) {
+    std::string filter = std::string(matrix[0] < 0 ? "hflip" : "") +
+                         (matrix[0] < 0 && matrix[4] < 0 ? "," : "") + (matrix[4] < 0 ? "vflip" : "");
+    return {filter, false, "a half turn"};
+  }
+  return {};
 }
 
 AVRational FrameRate(const AVStream& s) {
@@ -180,11 +306,12 @@ VideoWriter::VideoWriter(const VideoJob& job, const VideoReader& reader, int64_t
   // Streams this muxer marks experimental (FLAC or Opus in MP4) are copied
   // too: players read them.
   format_->strict_std_compliance = FF_COMPLIANCE_EXPERIMENTAL;
-  const AVStream& in = *reader.stream();
 
   // Encoder options: the encoder's defaults, then the user's.
   const AVCodec* codec = ChooseEncoder(job.output, job.codec, *muxer);
+  const AVStream& in = *reader.stream();
   AVPixelFormat target = ChoosePixelFormat(*codec, PixelFormatOption(job));
+  if (!PixelFormatOption(job)) target = DeeperFormat(*codec, target, DepthOf(in.codecpar->format));
   AVDictionary* options = nullptr;
   if (const EncoderRow* row = EncoderDefaults(*codec))
     av_dict_parse_string(&options, row->options, "=", ":", 0);
@@ -197,11 +324,19 @@ VideoWriter::VideoWriter(const VideoJob& job, const VideoReader& reader, int64_t
   AVCodecContext& enc = *encoder_;
   piece_ = IsPiece(job);
   if (piece_) ClosePieceStart(*codec, enc, &options);
-  enc.width = reader.width();
-  enc.height = reader.height();
+  Upright upright = UprightFor(in, *muxer);
+  if (!upright.filter.empty())
+    Say(job, job.output + ": a ." + Extension(job.output) +
+                 " file keeps no rotation; the frames are turned upright (" + upright.words +
+                 "), as players show the input");
+  enc.width = upright.swapsSize ? reader.height() : reader.width();
+  enc.height = upright.swapsSize ? reader.width() : reader.height();
   enc.pix_fmt = target;
   enc.sample_aspect_ratio = in.sample_aspect_ratio.num > 0 ? in.sample_aspect_ratio
                                                             : in.codecpar->sample_aspect_ratio;
+  AVRational pictureAspect = enc.sample_aspect_ratio;
+  if (upright.swapsSize && enc.sample_aspect_ratio.num > 0)
+    enc.sample_aspect_ratio = av_inv_q(enc.sample_aspect_ratio);
   enc.framerate = FrameRate(in);
   // AVI and YUV4MPEG count frames rather than keep times; MPEG-4 part 2
   // takes time bases of at most 65535 ticks a second.
@@ -210,6 +345,7 @@ VideoWriter::VideoWriter(const VideoJob& job, const VideoReader& reader, int64_t
                   muxerName == "yuv4mpegpipe" ||
                   (codec->id == AV_CODEC_ID_MPEG4 && in.time_base.den > 65535);
   enc.time_base = constantRate_ ? av_inv_q(enc.framerate) : in.time_base;
+  if (constantRate_ && job.warnings) driftLine_ = ConstantRateLine(job, enc.framerate);
   std::string colour = ColourFilter(*in.codecpar, target);
   enc.color_primaries = in.codecpar->color_primaries;
   enc.color_trc = in.codecpar->color_trc;
@@ -218,8 +354,10 @@ VideoWriter::VideoWriter(const VideoJob& job, const VideoReader& reader, int64_t
     enc.color_range = in.codecpar->color_range;
   }
   enc.chroma_sample_location = in.codecpar->chroma_location;
+  SayDepth(job, in, target, enc);
   enc.thread_count = 0;
   if (muxer->flags & AVFMT_GLOBALHEADER) enc.flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+  CheckOptionValues(job, enc);
   int status = avcodec_open2(&enc, codec, &options);
   optionsLeft.reset(options);
   if (status >= 0 && av_dict_count(options) > 0)
@@ -232,15 +370,17 @@ VideoWriter::VideoWriter(const VideoJob& job, const VideoReader& reader, int64_t
   stream_ = avformat_new_stream(format_.get(), nullptr);
   if (!stream_) throw std::bad_alloc();
   avcodec_parameters_from_context(stream_->codecpar, &enc);
+  TagHevc(*muxer, *stream_);
   stream_->time_base = enc.time_base;
   stream_->avg_frame_rate = enc.framerate;
   stream_->sample_aspect_ratio = enc.sample_aspect_ratio;
   stream_->disposition = in.disposition;
-  av_dict_copy(&stream_->metadata, in.metadata, 0);
+  if (job.metadata) av_dict_copy(&stream_->metadata, in.metadata, 0);
   av_dict_set(&stream_->metadata, "encoder", nullptr, 0);
   // Side data such as the display matrix: players turn the output as the
-  // input.
+  // input, unless the frames were turned already.
   for (int i = 0; i < in.nb_side_data; ++i) {
+    if (!upright.filter.empty() && in.side_data[i].type == AV_PKT_DATA_DISPLAYMATRIX) continue;
     uint8_t* data = av_stream_new_side_data(stream_, in.side_data[i].type, in.side_data[i].size);
     if (!data) throw std::bad_alloc();
     std::memcpy(data, in.side_data[i].data, in.side_data[i].size);
@@ -249,34 +389,9 @@ VideoWriter::VideoWriter(const VideoJob& job, const VideoReader& reader, int64_t
   // Streams copied as they are, each checked against the container first.
   AVFormatContext* input = reader.format();
   mapping_.assign(input->nb_streams, -1);
-  for (unsigned i = 0; i < input->nb_streams && job.audio; ++i) {
-    const AVStream& s = *input->streams[i];
-    AVMediaType type = s.codecpar->codec_type;
-    if (type != AVMEDIA_TYPE_AUDIO && type != AVMEDIA_TYPE_SUBTITLE) continue;
-    // A muxer that cannot say holds a stream of a kind it has a default
-    // codec for.
-    int holds = avformat_query_codec(muxer, s.codecpar->codec_id, FF_COMPLIANCE_NORMAL);
-    AVCodecID usual = type == AVMEDIA_TYPE_AUDIO ? muxer->audio_codec : muxer->subtitle_codec;
-    if (holds == 0 || (holds < 0 && usual == AV_CODEC_ID_NONE))
-      FailData(job.input + ": its stream " + std::to_string(i) + " (" +
-               av_get_media_type_string(type) + ", " + avcodec_get_name(s.codecpar->codec_id) +
-               ") cannot go into a ." + Extension(job.output) +
-               " file; choose another OUTPUT extension (.mkv holds most) or --no-audio");
-    if (!job.ignoreDamage && !av::SetupReadable(*s.codecpar))
-      FailData(job.input + ": its stream " + std::to_string(i) + " (" +
-               av_get_media_type_string(type) + ", " + avcodec_get_name(s.codecpar->codec_id) +
-               ") is damaged: its decoder cannot read the stream's setup; --no-audio leaves it "
-               "out, --ignore-damage copies it as it is");
-    AVStream* copy = avformat_new_stream(format_.get(), nullptr);
-    if (!copy) throw std::bad_alloc();
-    avcodec_parameters_copy(copy->codecpar, s.codecpar);
-    copy->codecpar->codec_tag = 0;
-    copy->time_base = s.time_base;
-    copy->disposition = s.disposition;
-    av_dict_copy(&copy->metadata, s.metadata, 0);
-    mapping_[i] = copy->index;
-  }
-  av_dict_copy(&format_->metadata, input->metadata, 0);
+  transcoders_.resize(input->nb_streams);
+  for (unsigned i = 0; i < input->nb_streams && job.audio; ++i) AddCopiedStream(job, *muxer, i);
+  if (job.metadata) av_dict_copy(&format_->metadata, input->metadata, 0);
   av_dict_set(&format_->metadata, "encoder", nullptr, 0);
 
   file_ = std::make_unique<TemporaryFile>(job.output);
@@ -301,20 +416,64 @@ VideoWriter::VideoWriter(const VideoJob& job, const VideoReader& reader, int64_t
   headerWritten_ = true;
 
   AVFrame like{};
-  like.width = enc.width;
-  like.height = enc.height;
+  like.width = reader.width();
+  like.height = reader.height();
   like.format = AV_PIX_FMT_BGR0;
-  converter_ = std::make_unique<av::Converter>(like, in.time_base, enc.sample_aspect_ratio, target,
-                                               colour);
+  std::string middle = upright.filter;
+  if (!colour.empty()) middle += (middle.empty() ? "" : ",") + colour;
+  converter_ = std::make_unique<av::Converter>(like, in.time_base, pictureAspect, target, middle);
 }
 
 VideoWriter::~VideoWriter() = default;
+
+void VideoWriter::AddCopiedStream(const VideoJob& job, const AVOutputFormat& muxer, unsigned i) {
+  const AVStream& s = *reader_.format()->streams[i];
+  AVMediaType type = s.codecpar->codec_type;
+  if (type != AVMEDIA_TYPE_AUDIO && type != AVMEDIA_TYPE_SUBTITLE) return;
+  // A muxer that cannot say holds a stream of a kind it has a default codec
+  // for.
+  int holds = avformat_query_codec(&muxer, s.codecpar->codec_id, FF_COMPLIANCE_NORMAL);
+  AVCodecID usual = type == AVMEDIA_TYPE_AUDIO ? muxer.audio_codec : muxer.subtitle_codec;
+  bool fits = !(holds == 0 || (holds < 0 && usual == AV_CODEC_ID_NONE));
+  std::string what = job.input + ": its stream " + std::to_string(i) + " (" +
+                     av_get_media_type_string(type) + ", " +
+                     avcodec_get_name(s.codecpar->codec_id) + ")";
+  if (type == AVMEDIA_TYPE_AUDIO && (!fits || !job.audioCodec.empty())) {
+    const AVCodec* encoder = AudioEncoderFor(muxer, job.audioCodec);
+    if (encoder) {
+      transcoders_[i] = std::make_unique<AudioTranscoder>(s, *encoder, *format_);
+      AVStream* out = transcoders_[i]->stream();
+      if (job.metadata) av_dict_copy(&out->metadata, s.metadata, 0);
+      mapping_[i] = out->index;
+      if (!fits)
+        Say(job, what + " cannot go into a ." + Extension(job.output) + " file; it is encoded as " +
+                     encoder->name + " at " + std::to_string(transcoders_[i]->bitRate() / 1000) +
+                     " kb/s");
+      return;
+    }
+  }
+  if (!fits)
+    FailData(what + " cannot go into a ." + Extension(job.output) +
+             " file; choose another OUTPUT extension (.mkv holds most) or --no-audio");
+  if (!job.ignoreDamage && !av::SetupReadable(*s.codecpar))
+    FailData(what + " is damaged: its decoder cannot read the stream's setup; --no-audio leaves "
+                    "it out, --ignore-damage copies it as it is");
+  AVStream* copy = avformat_new_stream(format_.get(), nullptr);
+  if (!copy) throw std::bad_alloc();
+  avcodec_parameters_copy(copy->codecpar, s.codecpar);
+  copy->codecpar->codec_tag = 0;
+  copy->time_base = s.time_base;
+  copy->disposition = s.disposition;
+  if (job.metadata) av_dict_copy(&copy->metadata, s.metadata, 0);
+  mapping_[i] = copy->index;
+}
 
 void VideoWriter::Write(const Picture& picture, int64_t time) {
   av::Frame frame = av::Bgr0FromPicture(picture);
   frame->pts = time;
   av::Frame converted = converter_->Convert(frame.get());
   const AVStream& in = *reader_.stream();
+  if (constantRate_) SayDrift(time);
   int64_t pts = constantRate_ || time == AV_NOPTS_VALUE
                     ? written_
                     : av_rescale_q(time - shift_, in.time_base, encoder_->time_base);
@@ -328,6 +487,17 @@ void VideoWriter::Write(const Picture& picture, int64_t time) {
   converted->pict_type = piece_ && written_ == 0 ? AV_PICTURE_TYPE_I : AV_PICTURE_TYPE_NONE;
   ++written_;
   Encode(converted.get());
+}
+
+void VideoWriter::SayDrift(int64_t time) {
+  if (driftLine_.empty() || time == AV_NOPTS_VALUE) return;
+  const AVStream& in = *reader_.stream();
+  AVRational frame = av_inv_q(encoder_->framerate);
+  int64_t counted = av_rescale_q(written_, frame, in.time_base);
+  int64_t slack = av_rescale_q(1, frame, in.time_base) * 3 / 2;
+  if (std::abs(time - shift_ - counted) <= slack) return;
+  std::fprintf(stderr, "vexlor: warning: %s\n", driftLine_.c_str());
+  driftLine_.clear();
 }
 
 void VideoWriter::Encode(AVFrame* frame) {
@@ -350,6 +520,10 @@ void VideoWriter::Copy(AVPacket* packet) {
   int64_t shift = av_rescale_q(shift_, reader_.stream()->time_base, from);
   if (packet->pts != AV_NOPTS_VALUE) packet->pts -= shift;
   if (packet->dts != AV_NOPTS_VALUE) packet->dts -= shift;
+  if (const auto& sound = transcoders_[size_t(packet->stream_index)]) {
+    sound->Send(packet, from, [this](AVPacket* p) { Mux(p); });
+    return;
+  }
   av_packet_rescale_ts(packet, from, format_->streams[out]->time_base);
   packet->stream_index = out;
   packet->pos = -1;
@@ -363,6 +537,8 @@ void VideoWriter::Mux(AVPacket* packet) {
 
 void VideoWriter::Finish() {
   Encode(nullptr);
+  for (const auto& sound : transcoders_)
+    if (sound) sound->Finish([this](AVPacket* p) { Mux(p); });
   int status = av_write_trailer(format_.get());
   if (status >= 0) status = avio_closep(&format_->pb);
   if (status < 0) FailData(output_ + ": cannot write: " + av::ErrorText(status));

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "cli/base/signals.h"
+#include "cli/media/video/audio_transcoder.h"
 #include "cli/media/video/room.h"
 #include "cli/media/video/video_av.h"
 #include "cli/media/video/video_reader.h"
@@ -35,6 +36,12 @@ class VideoWriter {
 
  private:
   void Encode(AVFrame* frame);
+  // Says once, when a frame's time strays more than a frame and a half from
+  // where a constant-rate container shows it, that the times are not kept.
+  void SayDrift(int64_t time);
+  // Adds input stream `index` to the output: copied when the container holds
+  // it (and no --audio-codec asks otherwise), sound re-encoded when not.
+  void AddCopiedStream(const VideoJob& job, const AVOutputFormat& muxer, unsigned index);
   void Mux(AVPacket* packet);
   std::string output_;
   const VideoReader& reader_;
@@ -45,11 +52,13 @@ class VideoWriter {
   AVStream* stream_ = nullptr;
   std::unique_ptr<av::Converter> converter_;
   std::vector<int> mapping_;  // input stream -> output stream, -1 for none
+  std::vector<std::unique_ptr<AudioTranscoder>> transcoders_;  // by input stream, or null
   bool constantRate_ = false;  // the container counts frames, not times
   int64_t written_ = 0;        // frames sent to the encoder
   int64_t lastPts_ = INT64_MIN;
   bool headerWritten_ = false;
   bool piece_ = false;  // a --frames range: its first frame is a key frame
+  std::string driftLine_;  // said at the first drift, then cleared
 };
 
 }  // namespace vexlor::cli
