@@ -46,7 +46,7 @@ void ApplyPicture(Args& args, Filter& filter, const std::string& input,
   filter.Map(in.View(), out.View(), frame);
   WritePicture(output, out, format, pngLevel);
   progress.PictureDone(in.width, in.height);
-  PrintCarryWarning(args, filter.tally());
+  CarryReporter(args).Finish(filter.tally());
 }
 
 void ApplyVideoFile(Args& args, Filter& filter, const std::string& input,
@@ -68,19 +68,22 @@ void ApplyVideoFile(Args& args, Filter& filter, const std::string& input,
   job.audio = !args.Has("--no-audio");
   job.ignoreDamage = args.Has("--ignore-damage");
   job.progress = !args.Has("--quiet") && ::isatty(STDERR_FILENO) == 1;
+  CarryReporter carries(args);
+  if (RunOptionsFrom(args).countCarries)
+    job.frameDone = [&](int64_t index) { carries.FrameDone(filter.tally(), index); };
   Video().Apply(job);
-  PrintCarryWarning(args, filter.tally());
+  carries.Finish(filter.tally());
 }
 
 int RunApply(Args& args) {
-  std::string program = TakeProgram(args);
+  std::string program = TakeProgramToRun(args);
   ExpectPositional(args, 2, "PROGRAM INPUT OUTPUT");
   const std::string& input = args.positional[0];
   const std::string& output = args.positional[1];
   // The program first: a failing one is reported before any file is opened.
-  Filter filter(program, args.Has("--clamp"), RunOptionsFrom(args));
+  Filter filter(program, ClampFrom(args), RunOptionsFrom(args));
   RequireRuns(program, filter);
-  PrintWarnings(args, ProgramWarnings(program));
+  RequireDoesWhatItSays(args, program);
   bool pictureOut = output == "-" || IsPictureName(output);
   if (!pictureOut && !Video().IsVideoName(output))
     FailData(output + ": unknown extension; OUTPUT must be a picture (.png, .ppm, .jpg) or a "
@@ -108,7 +111,10 @@ int RunApply(Args& args) {
 constexpr std::string_view kFormats[] = {"png", "ppm", "jpg", "jpeg"};
 
 constexpr OptionSpec kOptions[] = {
+    kCarryOption,
     kClampOption,
+    kExactTextOption,
+    kLenientOption,
     kRandSeedOption,
     kThreadsOption,
     kReferenceOption,

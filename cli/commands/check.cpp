@@ -10,16 +10,18 @@ namespace vexlor::cli {
 namespace {
 
 int RunCheck(Args& args) {
-  std::string program = TakeProgram(args);
+  std::string program = TakeProgramToRun(args);
   ExpectPositional(args, 0, "one PROGRAM");
   CheckProgramLength(program);
   ProgramReport report = CheckProgram(program);
+  std::printf("runs as: %s\n", VisibleProgram(program).c_str());
   std::fputs(FormatReport(report, args.Has("--listing")).c_str(), stdout);
   return report.runs ? 0 : kExitData;
 }
 
 constexpr OptionSpec kOptions[] = {
     Flag("--listing", "show each statement's compiled postfix program"),
+    kExactTextOption,
     ProgramFileOption("read PROGRAM from FILE (- for standard input)"),
 };
 

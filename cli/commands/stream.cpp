@@ -98,17 +98,17 @@ void CheckNotTerminal(int fd, const char* what) {
 int RunStream(Args& args) {
   if (const std::string* file = args.Value("-f"); file && *file == "-")
     FailUsage("-f -: stream reads its frames from standard input, not the program");
-  std::string program = TakeProgram(args);
+  std::string program = TakeProgramToRun(args);
   ExpectPositional(args, 0, "one PROGRAM");
   const std::string* sizeText = args.Value("--size");
   if (!sizeText) FailUsage("stream needs --size WIDTHxHEIGHT (or -s WIDTHxHEIGHT)");
   FrameSize size = ParseSize(*sizeText);
   auto start = static_cast<int32_t>(args.Number("--start-frame", 0));
   int64_t limit = args.Number("--frames", INT64_MAX);
-  Filter filter(program, args.Has("--clamp"), RunOptionsFrom(args));
+  Filter filter(program, ClampFrom(args), RunOptionsFrom(args));
   std::optional<uint32_t> seed = RandSeedOption(args);
   RequireRuns(program, filter);
-  PrintWarnings(args, ProgramWarnings(program));
+  RequireDoesWhatItSays(args, program);
   if (seed) filter.StartRand(*seed, 0);
   CheckNotTerminal(STDIN_FILENO, "standard input");
   CheckNotTerminal(STDOUT_FILENO, "standard output");
@@ -127,6 +127,7 @@ int RunStream(Args& args) {
     return b.get();
   };
   Progress progress = Progress::ForArgs(args);
+  CarryReporter carries(args);
   std::future<Transfer> reading, writing;
   auto finishWrite = [&] {
     if (!writing.valid()) return;
@@ -159,20 +160,24 @@ int RunStream(Args& args) {
     PixelsFromBytes(frame);
     PixelView view{frame.data(), size.width, size.height, size.width * 4};
     filter.Map(view, view, static_cast<int32_t>(start + done));
+    carries.FrameDone(filter.tally(), start + done);
     PixelsToBytes(frame);
     finishWrite();
     writing = std::async(std::launch::async, WriteFrame, frame.data(), frameBytes);
   }
   finishWrite();
   progress.Finish();
-  PrintCarryWarning(args, filter.tally());
+  carries.Finish(filter.tally());
   return 0;
 }
 
 constexpr OptionSpec kOptions[] = {
     {.name = "--size", .value = "WxH", .help = "frame size in pixels (required)",
      .kind = ValueKind::kText, .alias = "-s"},
+    kCarryOption,
     kClampOption,
+    kExactTextOption,
+    kLenientOption,
     Number("--start-frame", "N", kInt32Min, kInt32Max,
            "frame number of the first frame (default 0)"),
     Number("--frames", "K", 0, INT64_MAX, "stop after K frames (default: at the end of the input)"),

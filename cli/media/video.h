@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -33,6 +34,8 @@ struct VideoJob {
   bool audio = true;                                         // copy audio and subtitles
   bool ignoreDamage = false;                                 // go on past damaged frames
   bool progress = false;
+  // Called on the filtering thread after each frame is mapped, with its index.
+  std::function<void(int64_t)> frameDone;
 };
 // What the video room does for the tool.
 class VideoRoom {
