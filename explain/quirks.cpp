@@ -1,6 +1,8 @@
 // Oddities of the language found in an expression's tokens.
 #include "explain/quirks.h"
 
+#include <iterator>
+
 #include "engine/chars.h"
 
 namespace vexlor {
@@ -76,41 +78,22 @@ bool MayDivideByZero(const std::vector<Piece>& p, size_t i) {
   return true;
 }
 
-// Each oddity: where it is used and what the note says.
-struct Quirk {
-  bool (*used)(const std::vector<Piece>&, size_t);
-  const char* note;
-};
-constexpr Quirk kQuirks[] = {
-    {UsesE, "e is 2.85 here, not Euler's number; write 2.718281828459045 for that"},
-    {UsesMed, "med(...) is the mean of its arguments here, not the median"},
-    {UsesRound,
-     "round(x) is trunc(x+0.5): round(-1.2) is 0 and round(-1.7) is -1; for a negative x "
-     "write -round(-x)"},
-    {UsesTrunc, "trunc(x) cuts toward 0: trunc(-1.7) is -1 (floor(-1.7) is -2)"},
-    {SignBeforePower, "a leading minus binds before ^: -2^2 is 4; write -(2^2) for -4"},
-    {MayDivideByZero,
-     "a division by 0 gives +infinity whatever the sign (-1/0 and 0/0 too), which a channel "
-     "shows as 1 (clamped) or carries"},
-};
+// Where each oddity is used, in the order of kQuirkNotes.
+constexpr bool (*kQuirkUsed[])(const std::vector<Piece>&, size_t) = {
+    UsesE, UsesMed, UsesRound, UsesTrunc, SignBeforePower, MayDivideByZero};
+static_assert(std::size(kQuirkUsed) == std::size(kQuirkNotes));
 
 }  // namespace
 
 std::vector<std::string> QuirkNotes(std::string_view expression) {
   std::vector<Piece> pieces = Pieces(expression);
   std::vector<std::string> notes;
-  for (const Quirk& q : kQuirks)
+  for (size_t q = 0; q < std::size(kQuirkUsed); ++q)
     for (size_t i = 0; i < pieces.size(); ++i)
-      if (q.used(pieces, i)) {
-        notes.emplace_back(q.note);
+      if (kQuirkUsed[q](pieces, i)) {
+        notes.emplace_back(kQuirkNotes[q]);
         break;
       }
-  return notes;
-}
-
-std::vector<std::string> AllQuirkNotes() {
-  std::vector<std::string> notes;
-  for (const Quirk& q : kQuirks) notes.emplace_back(q.note);
   return notes;
 }
 

@@ -109,6 +109,10 @@ int RunApply(Args& args) {
 }
 
 constexpr std::string_view kFormats[] = {"png", "ppm", "jpg", "jpeg"};
+// Encoders offered by the completion; any other that FFmpeg has is taken too.
+constexpr std::string_view kCodecs[] = {"libx264", "libx265", "libvpx-vp9", "libaom-av1",
+                                        "ffv1",    "mpeg4",   "prores_ks",  "huffyuv",
+                                        "rawvideo"};
 
 constexpr OptionSpec kOptions[] = {
     kCarryOption,
@@ -132,7 +136,8 @@ constexpr OptionSpec kOptions[] = {
          "filter only input frames FIRST to LAST (FIRST- to the\n"
          "end); rand() gives what a whole run gives there",
          InputKind::kVideo),
-    Text("--codec", "NAME", "another video encoder (ffv1, libx265, ...)", InputKind::kVideo),
+    {.name = "--codec", .value = "NAME", .help = "another video encoder (ffv1, libx265, ...)",
+     .kind = ValueKind::kText, .words = kCodecs, .input = InputKind::kVideo},
     Text("--codec-option", "K=V", "an encoder option (repeatable; pix_fmt=FMT too)",
          InputKind::kVideo),
     Flag("--no-audio", "leave out the audio and subtitle streams", InputKind::kVideo),

@@ -112,6 +112,10 @@ std::string HelpText(const Command& command) {
   }
   out += "\n" + std::string(command.examplesTitle) + ":\n" + Indented(command.examples);
   if (!command.after.empty()) out += std::string(command.after) + "\n";
+  if (!command.notes.empty()) {
+    out += "\n" + std::string(command.notesTitle) + ":\n";
+    for (std::string_view note : command.notes) out += "  - " + std::string(note) + "\n";
+  }
   return out;
 }
 
