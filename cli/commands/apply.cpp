@@ -164,14 +164,22 @@ extern const Command kApplyCommand = {
         "A video keeps its frame rate, time stamps, size, aspect ratio, rotation and\n"
         "colour tags, and its audio and subtitle streams are copied unchanged. OUTPUT\n"
         "is replaced only once it is complete; on any failure, Ctrl-C included, it is\n"
-        "left as it was. A program that does not run (the filter would make every\n"
-        "pixel black) is an error: see 'check'. Parts of a program without effect and\n"
-        "output channels that no statement assigns are warned about on standard\n"
-        "error before the work starts.",
+        "left as it was.\n"
+        "\n"
+        "PROGRAM is read as people write it: '#' starts a comment to the end of the\n"
+        "line, blanks and line breaks are removed, a last ';' is added; 'check' shows\n"
+        "what runs. A program that does not run (the filter would make every pixel\n"
+        "black) is an error, told as 'check' tells it; so is one that cannot do what\n"
+        "it says (a part without effect, an output channel never assigned) unless\n"
+        "--lenient runs it with warnings. Each channel is limited to 0..255 unless\n"
+        "--carry asks for the plug-in's arithmetic with \"Verify 0-1 limits\" off,\n"
+        "where a channel outside 0..1 carries into its neighbour (to match the\n"
+        "plug-in's pixels bit for bit, or for the effect); a warning then comes\n"
+        "after the first frame that carries.",
     .options = kOptions,
     .examplesTitle = "examples",
     .examples = "vexlor apply 'rd=rs;gd=gs;bd=bs*abs(sin(fr/10));' in.mp4 out.mp4\n"
-                "vexlor apply --clamp 'y=0.3*rs+0.59*gs+0.11*bs;rd=y;gd=y;bd=y;' in.jpg gray.png\n"
+                "vexlor apply 'y=0.3*rs+0.59*gs+0.11*bs;rd=y;gd=y;bd=y;' in.jpg gray.png\n"
                 "vexlor apply --frames 0-249 -f effect.txt in.mkv part1.mkv\n"
                 "vexlor apply --codec ffv1 'rd=rand();gd=gs;bd=bs;' in.mov noise.mkv\n"
                 "cat in.png | vexlor apply --format jpg 'rd=gs;gd=rs;bd=bs;' - - > out.jpg",

@@ -13,7 +13,7 @@ namespace vexlor::cli {
 
 // Options that several commands share, with the same meaning.
 inline constexpr OptionSpec kClampOption =
-    Flag("--clamp", "limit each channel to 0..255 (the default; accepted as before)");
+    Flag("--clamp", "limit each channel to 0..255 (the default)");
 inline constexpr OptionSpec kCarryOption =
     Flag("--carry", "the plug-in's arithmetic with \"Verify 0-1 limits\" off: a\n"
                     "channel outside 0..1 carries into its neighbour");

@@ -201,13 +201,13 @@ extern const Command kStreamCommand = {
         "numbers N, N+1, ... and writes each frame in the same format to standard\n"
         "output as soon as it is done; the X byte out is the pixel's top byte as the\n"
         "filter wrote it. A last, incomplete frame is an error after every complete\n"
-        "frame was written. A program that does not run is an error: see 'check';\n"
-        "parts without effect and unassigned outputs are warned about first.",
+        "frame was written. PROGRAM, the clamping (--carry) and the refusals\n"
+        "(--lenient) are as in 'apply'.",
     .options = kOptions,
     .examplesTitle = "example (a video through ffmpeg and back)",
     .examples =
         "ffmpeg -v error -i in.mp4 -f rawvideo -pix_fmt bgr0 - |\n"
-        "  vexlor stream --size 640x360 --clamp 'rd=rs;gd=gs;bd=bs*abs(sin(fr/10));' |\n"
+        "  vexlor stream --size 640x360 'rd=rs;gd=gs;bd=bs*abs(sin(fr/10));' |\n"
         "  ffmpeg -v error -f rawvideo -pix_fmt bgr0 -s 640x360 -r 25 -i - -pix_fmt yuv420p \\\n"
         "    out.mp4",
     .after = "('vexlor apply PROGRAM in.mp4 out.mp4' does all of it in one command.)",

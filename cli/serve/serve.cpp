@@ -180,7 +180,8 @@ json ReportJson(const PageText& page, const ProgramReport& report) {
           {"hints", report.hints},
           {"noEffect", NoEffectRanges(page, report)},
           {"error", error},
-          {"report", FormatReport(report, false)}};
+          {"report", "runs as: " + VisibleProgram(page.text.runs) + "\n" +
+                         FormatReport(report, false)}};
 }
 
 // Name of the file the apply command line writes: INPUT's name without its

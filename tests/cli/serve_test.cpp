@@ -26,9 +26,12 @@ constexpr int32_t kWidth = 61, kHeight = 37;
 // A server on a noise picture (written to in.png for apply), in a thread.
 class ServeTest : public ::testing::Test {
  protected:
-  void Start(const std::string& programFile = "") {
+  // exact: texts run byte for byte and rendered with their warnings, as
+  // --exact-text --lenient have it.
+  void Start(const std::string& programFile = "", bool exact = false) {
     WritePicture(dir.File("in.png"), test::NoisePicture(kWidth, kHeight, 7));
     ServeOptions options;
+    options.exactText = options.lenient = exact;
     options.input = dir.File("in.png");
     options.programFile = programFile;
     options.program = "rd=rs;gd=gs;bd=bs;";
@@ -43,9 +46,9 @@ class ServeTest : public ::testing::Test {
     serving.join();
   }
 
-  void Restart(const std::string& programFile) {
+  void Restart(const std::string& programFile, bool exact = false) {
     TearDown();
-    Start(programFile);
+    Start(programFile, exact);
   }
 
   httplib::Result Post(const std::string& path, const json& body) {
@@ -55,7 +58,7 @@ class ServeTest : public ::testing::Test {
   // apply's output for a program, top line first.
   Picture Apply(const std::string& program, bool clamp, int32_t frame) {
     std::vector<std::string> args = {"apply", "--quiet"};
-    if (clamp) args.push_back("--clamp");
+    if (!clamp) args.push_back("--carry");
     args.insert(args.end(), {"--frame", std::to_string(frame), program, dir.File("in.png"),
                              dir.File("out.png")});
     test::RunResult r = RunVexlor(args);
@@ -185,6 +188,18 @@ TEST_F(ServeTest, WarningsAreApplysAndHintsAreChecks) {
 }
 
 TEST_F(ServeTest, NoEffectRangesAreTheReportsNotes) {
+  // Free-form: the ranges stand in the page's text, comments and blanks
+  // counted, though the report speaks of the text that runs.
+  json body = json::parse(
+      Post("/api/check", {{"program", "# c\nrd = rs;\n  pi = 1\ngd=gs;bd=bs"}})->body);
+  EXPECT_EQ(body["runsAs"], "rd=rs;pi=1;gd=gs;bd=bs;");
+  ASSERT_EQ(body["noEffect"].size(), 1u) << body.dump();
+  EXPECT_EQ(body["noEffect"][0]["start"], 15);
+  EXPECT_EQ(body["noEffect"][0]["end"], 17);
+  EXPECT_EQ(body["statements"][1]["start"], 15);
+  EXPECT_EQ(body["statements"][1]["end"], 21);
+  EXPECT_EQ(body["doesWhatItSays"], false);
+  Restart("", true);
   struct Case {
     const char* program;
     std::vector<std::pair<int, int>> ranges;  // in UTF-16 units
@@ -214,11 +229,17 @@ TEST_F(ServeTest, NoEffectRangesAreTheReportsNotes) {
 }
 
 TEST_F(ServeTest, TheApplyCommandLineMakesTheRenderedPicture) {
-  const char* programs[] = {"rd=gs;gd=rs;bd=bs;", "rd=rs;gd=gs;bd=bs;it's $HOME `x`"};
+  const char* programs[] = {"rd=gs;gd=rs;bd=bs;", "# it's $HOME `x`\nrd = gs\ngd = rs\nbd = bs",
+                            "rd=rs;gd=gs;bd=bs;it's $HOME `x`"};
   for (const char* program : programs) {
+    // The last program runs only byte for byte, with its warning.
+    if (program == programs[2]) Restart("", true);
     json body = {{"program", program}, {"clamp", true}, {"frame", 3}};
     std::string line = json::parse(Post("/api/check", body)->body)["applyCommand"];
-    ASSERT_TRUE(line.starts_with("vexlor apply --clamp --frame 3 ")) << line;
+    ASSERT_TRUE(line.starts_with(program == programs[2]
+                                     ? "vexlor apply --exact-text --lenient --frame 3 "
+                                     : "vexlor apply --frame 3 "))
+        << line;
     test::RunResult run = RunShell("cd " + test::ShellQuote(dir.path) + " && \"$VEXLOR\"" +
                                    line.substr(6));
     ASSERT_EQ(run.status, 0) << line << run.err;
