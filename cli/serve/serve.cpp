@@ -111,6 +111,12 @@ struct PageText {
     size_t runsOffset = static_cast<size_t>(at - text.runs.data());
     return Utf16Length(written.substr(0, WrittenOffset(text, runsOffset)));
   }
+  // Position just past a part of the text that runs that ends at `end`
+  // (a part of at least one byte): past its last byte as written.
+  size_t End(const char* end) const {
+    size_t last = static_cast<size_t>(end - text.runs.data()) - 1;
+    return Utf16Length(written.substr(0, WrittenOffset(text, last) + 1));
+  }
 };
 
 // A note's part as a range in the page's units, or null for a note about no
@@ -118,7 +124,7 @@ struct PageText {
 json PartRange(const PageText& page, std::string_view text, const NotePart& part) {
   if (part.length == 0) return nullptr;
   const char* from = text.data() + part.offset;
-  return {{"start", page.Index(from)}, {"end", page.Index(from + part.length - 1) + 1}};
+  return {{"start", page.Index(from)}, {"end", page.End(from + part.length)}};
 }
 
 // The parts with no effect that check found, as ranges the page marks, each
@@ -149,7 +155,7 @@ json ReportJson(const PageText& page, const ProgramReport& report) {
     json s = {{"number", r.number},
               {"text", std::string(r.text)},
               {"start", start},
-              {"end", r.text.empty() ? start : page.Index(&r.text.back()) + 1},
+              {"end", r.text.empty() ? start : page.End(r.text.data() + r.text.size())},
               {"assigns", r.assigns},
               {"newVariable", r.newVariable},
               {"expression", r.expression},
