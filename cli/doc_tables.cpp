@@ -40,10 +40,13 @@ json CommandJson(const Command& c) {
       if (o.input == input) options.push_back(OptionJson(o));
     if (!options.empty()) groups.push_back({{"title", OptionGroup(input)}, {"options", options}});
   }
+  json notes = json::array();
+  for (std::string_view n : c.notes) notes.push_back(n);
   return {{"name", c.name},         {"summary", c.summary},
           {"usage", Lines(c.usage)}, {"about", Lines(c.about)},
           {"groups", groups},        {"examplesTitle", c.examplesTitle},
-          {"examples", Lines(c.examples)}, {"after", c.after}};
+          {"examples", Lines(c.examples)}, {"after", c.after},
+          {"notesTitle", c.notesTitle},    {"notes", notes}};
 }
 
 }  // namespace

@@ -59,6 +59,9 @@ def command_roff(command):
     out += [roff(line) for line in command["examples"]] + [".fi", ".RE"]
     if command["after"]:
         out += [".PP", roff(command["after"])]
+    if command["notes"]:
+        out += [heading(" ".join(command["notesTitle"].split()))]
+        out += [x for note in command["notes"] for x in (".IP \\(bu 2", roff(note))]
     return out
 
 
@@ -81,7 +84,9 @@ def man_page(tables, language):
             ".SH COMMANDS"]
     for command in tables["commands"]:
         out += [f".SS {command['name']}"] + command_roff(command)
-    return "\n".join(out) + "\n" + language
+    check = next(c for c in tables["commands"] if c["name"] == "check")
+    quirks = "\n".join(x for note in check["notes"] for x in (".IP \\(bu 2", roff(note)))
+    return "\n".join(out) + "\n" + language.replace("@QUIRKS@", quirks)
 
 
 def completion(template, tables):
@@ -97,7 +102,7 @@ def completion(template, tables):
                 if kind == "flag":
                     continue
                 what = ("file" if kind == "file" else
-                        "words " + " ".join(option["words"]) if kind == "word" else "value")
+                        "words " + " ".join(option["words"]) if option["words"] else "value")
                 for n in option["names"]:
                     argument_cases.append(f'    "{command["name"]} {n}") echo {what} ;;')
         option_cases.append(f'    {command["name"]}) echo "{" ".join(dict.fromkeys(names))}" ;;')

@@ -51,6 +51,8 @@ else()
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
   set(CPACK_DEBIAN_PACKAGE_SECTION graphics)
   set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+  # The completion under /usr/share/bash-completion is loaded by that package.
+  set(CPACK_DEBIAN_PACKAGE_RECOMMENDS bash-completion)
   string(CONCAT CPACK_PACKAGE_DESCRIPTION
       "vexlor runs a short program of assignments, such as rd=rs*0.5;gd=gs;bd=bs;,\n"
       "for every pixel of a picture or of every frame of a video, keeping the video's\n"
@@ -59,9 +61,20 @@ else()
       "one pixel, and edits them live in the browser. The frei0r plug-in\n"
       "/usr/lib/frei0r-1/vexlor.so runs the same programs inside ffmpeg (-vf frei0r),\n"
       "MLT (melt, Kdenlive, Shotcut) and GStreamer (frei0r-filter-vexlor).")
-  install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE
+  # The README's links lead to files shipped beside it: the documents and
+  # pictures it names keep their folders, and the copyright file, which
+  # Debian keeps at the top, is linked there.
+  file(READ ${PROJECT_SOURCE_DIR}/README.md readme)
+  string(REPLACE "](docs/copyright)" "](copyright)" readme "${readme}")
+  file(WRITE ${PROJECT_BINARY_DIR}/doc/README.md "${readme}")
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/README.md)
+  install(FILES ${PROJECT_BINARY_DIR}/doc/README.md ${PROJECT_SOURCE_DIR}/LICENSE
                 ${PROJECT_SOURCE_DIR}/docs/copyright
           DESTINATION ${CMAKE_INSTALL_DOCDIR})
+  install(FILES ${PROJECT_SOURCE_DIR}/docs/api.md ${PROJECT_SOURCE_DIR}/docs/architecture.md
+                ${PROJECT_SOURCE_DIR}/docs/bad-inputs.md ${PROJECT_SOURCE_DIR}/docs/editor.png
+          DESTINATION ${CMAKE_INSTALL_DOCDIR}/docs)
+  install(FILES ${PROJECT_SOURCE_DIR}/host/dialog.png DESTINATION ${CMAKE_INSTALL_DOCDIR}/host)
 endif()
 
 include(CPack)

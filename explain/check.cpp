@@ -5,6 +5,7 @@
 
 #include "explain/check.h"
 #include "explain/hints.h"
+#include "explain/quirks.h"
 #include "engine/chars.h"
 #include "engine/engine.h"
 #include "pixel/pixel.h"
@@ -124,14 +125,18 @@ std::string TokenHintText(std::string_view token) {
 void Compile(const Statement& st, const WalkStep& step, StatementReport& r) {
   if (step.error == ERR_NONE) {
     r.listing = DisassembleProgram();
+    r.quirks = QuirkNotes(st.expression);
     return;
   }
   int offset = LastErrorOffset();
-  size_t at = OffsetIn(st.text, st.expression) + static_cast<size_t>(offset < 0 ? 0 : offset);
+  size_t place = static_cast<size_t>(offset < 0 ? 0 : offset);
+  size_t at = OffsetIn(st.text, st.expression) + place;
   r.fails = true;
-  r.offset = at;
   r.error = EngineMessage(LastError()) + TokenHintText(st.text.substr(at));
-  r.hints = CompileHints(st.expression, static_cast<size_t>(offset < 0 ? 0 : offset));
+  // The caret goes where the hints point: inside a failing argument, at the
+  // operator they are about rather than at the ',' after it.
+  r.hints = CompileHints(st.expression, place);
+  r.offset = OffsetIn(st.text, st.expression) + place;
 }
 
 // Fills the report of a statement that has an '='.
@@ -330,6 +335,7 @@ std::string FormatReport(const ProgramReport& report, bool listing) {
              VisibleText(r.expression) + "\n";
     for (size_t i = 0; i < r.notes.size(); ++i)
       out += "  " + r.notes[i] + "\n    fix: " + r.fixes[i] + "\n";
+    for (const std::string& quirk : r.quirks) out += "  note: " + quirk + "\n";
     if (r.fails)
       out += "  error at column " + std::to_string(r.column) + ": " + r.error + "\n" + CaretLines(r);
     for (const std::string& hint : r.hints) out += "  hint: " + VisibleText(hint) + "\n";
@@ -351,6 +357,19 @@ std::string FormatReport(const ProgramReport& report, bool listing) {
            (report.unassigned.size() > 1 ? " stay" : " stays") + " 0 at every pixel\n";
   else out += "the program runs\n";
   return out;
+}
+
+std::string VisibleProgram(std::string_view text) { return VisibleText(text); }
+
+std::string FailureLines(const ProgramReport& report) {
+  for (const StatementReport& r : report.statements) {
+    if (!r.fails) continue;
+    std::string out = "statement " + std::to_string(r.number) + ": " + VisibleText(r.text) + "\n";
+    out += "  error at column " + std::to_string(r.column) + ": " + r.error + "\n" + CaretLines(r);
+    if (!r.hints.empty()) out += "  hint: " + VisibleText(r.hints.front()) + "\n";
+    return out;
+  }
+  return {};
 }
 
 std::string DialogTestMessage(std::string_view program) {

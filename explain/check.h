@@ -32,6 +32,7 @@ struct StatementReport {
   int column = 0;          // the same place as a 1-based column of characters
   std::string listing;     // postfix program, when compiled
   std::vector<std::string> hints;  // under the error: what to write instead
+  std::vector<std::string> quirks; // oddities of the language the statement uses
 };
 
 struct ProgramReport {
@@ -51,6 +52,12 @@ ProgramReport CheckProgram(std::string_view text);
 // The configuration dialog's test message for a program, with rand()'s
 // generator left where it stood.
 std::string DialogTestMessage(std::string_view program);
+// Text as check shows it: control bytes escaped (\n, \t, \x01).
+std::string VisibleProgram(std::string_view text);
+// What check prints of the failing statement, when one fails: its number
+// and text, the error with its column, a caret under the place and the
+// first hint; empty when no statement fails.
+std::string FailureLines(const ProgramReport& report);
 // The report as check prints it; `listing` adds each statement's program.
 std::string FormatReport(const ProgramReport& report, bool listing);
 

@@ -223,6 +223,31 @@ void PlaceHints(std::string_view s, size_t at, std::vector<std::string>& hints) 
   }
 }
 
+// Start of the call argument that holds `at`: just after its '(' or ','
+// (npos outside every call).
+size_t ArgumentStart(std::string_view s, size_t at) {
+  int depth = 0;
+  for (size_t i = at; i > 0; --i) {
+    char c = s[i - 1];
+    if (c == ')') ++depth;
+    else if (c == '(' && depth-- == 0) return i;
+    else if (c == ',' && depth == 0) return i;
+  }
+  return std::string_view::npos;
+}
+
+// Where the argument ending at the ',' or ')' at `at` fails when compiled
+// on its own, as an offset in s; npos when `at` ends no argument or the
+// argument compiles.
+size_t ArgumentFailure(std::string_view s, size_t at) {
+  if (at >= s.size() || (s[at] != ',' && s[at] != ')')) return std::string_view::npos;
+  size_t start = ArgumentStart(s, at);
+  if (start == std::string_view::npos || start >= at) return std::string_view::npos;
+  if (CompileExpression(s.substr(start, at - start)) == ERR_NONE) return std::string_view::npos;
+  int offset = LastErrorOffset();
+  return offset < 0 ? std::string_view::npos : start + static_cast<size_t>(offset);
+}
+
 // Whether a and b are one insertion, deletion, replacement or swap of two
 // neighbours apart.
 bool OneEditApart(std::string_view a, std::string_view b) {
@@ -279,9 +304,17 @@ std::string NameHint(std::string_view name) {
          (SameIgnoringCase(close[0], name) ? " (names are case-sensitive)" : "");
 }
 
-std::vector<std::string> CompileHints(std::string_view expression, size_t at) {
+std::vector<std::string> CompileHints(std::string_view expression, size_t& at) {
   std::vector<std::string> hints;
   PlaceHints(expression, at, hints);
+  // Down into the failing argument while no hint is had at the place.
+  for (size_t place = at; hints.empty();) {
+    size_t inner = ArgumentFailure(expression, place);
+    if (inner >= place) break;  // npos too
+    PlaceHints(expression, inner, hints);
+    if (!hints.empty()) at = inner;
+    place = inner;
+  }
   ArgumentCountHints(expression, hints);
   return hints;
 }

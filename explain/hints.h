@@ -9,9 +9,13 @@
 namespace vexlor {
 
 // Hints for an expression that does not compile; `at` is the offset in it
-// where the compiler stopped. Names are classified by the engine's tables as
-// they stand (variables registered so far count as known).
-std::vector<std::string> CompileHints(std::string_view expression, size_t at);
+// where the compiler stopped. A call's argument that fails is reported at
+// the ',' or ')' after it: `at` is moved to the place inside the argument
+// that a hint is about (the operator of "a&&b"). Names are classified by
+// the engine's tables as they stand (variables registered so far count as
+// known). Compiles the arguments on their own: the engine's last error and
+// program are those of the last one tried.
+std::vector<std::string> CompileHints(std::string_view expression, size_t& at);
 
 // Known names that `name` is probably meant to be: one that differs only in
 // case, or one edit away (a name that is a prefix of `name` first, as sin is

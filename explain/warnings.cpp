@@ -59,8 +59,9 @@ std::string CarryWarning(const FilterTally& tally) {
       tally.frames > 1 ? " in " + std::to_string(tally.frames) + " frames" : std::string();
   return std::to_string(tally.carried) + " of " + std::to_string(tally.pixels) + " pixels" +
          frames +
-         " had a channel outside 0..1, which carried into the next channel (as the plug-in does "
-         "with \"Verify 0-1 limits\" off); --clamp limits each channel to 0..1";
+         " had a channel outside 0..1, which carried into the next channel as the plug-in does "
+         "with \"Verify 0-1 limits\" off (--carry); without --carry each channel is limited to "
+         "0..1";
 }
 
 }  // namespace vexlor

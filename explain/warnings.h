@@ -19,7 +19,8 @@ namespace vexlor {
 std::vector<std::string> ProgramWarnings(std::string_view program);
 
 // The line telling how many pixels of a run had a channel that carried into
-// its neighbour, and that --clamp limits them; empty when none did.
+// its neighbour, and that without --carry they are limited; empty when none
+// did.
 std::string CarryWarning(const FilterTally& tally);
 
 }  // namespace vexlor

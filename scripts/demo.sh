@@ -15,13 +15,13 @@ mkdir -p "$out"
 
 # name | apply options | program
 effects=(
-  "gray|--clamp|y=0.299*rs+0.587*gs+0.114*bs;rd=y;gd=y;bd=y;"
-  "sepia|--clamp|y=0.299*rs+0.587*gs+0.114*bs;rd=y*1.07+0.08;gd=y*0.95+0.03;bd=y*0.75;"
+  "gray||y=0.299*rs+0.587*gs+0.114*bs;rd=y;gd=y;bd=y;"
+  "sepia||y=0.299*rs+0.587*gs+0.114*bs;rd=y*1.07+0.08;gd=y*0.95+0.03;bd=y*0.75;"
   "negative||rd=255/256-rs;gd=255/256-gs;bd=255/256-bs;"
-  "posterize|--clamp|rd=floor(rs*4)/3;gd=floor(gs*4)/3;bd=floor(bs*4)/3;"
+  "posterize||rd=floor(rs*4)/3;gd=floor(gs*4)/3;bd=floor(bs*4)/3;"
   "swap||rd=bs;gd=rs;bd=gs;"
-  "grain|--clamp|n=(rand()-0.5)*0.3;rd=rs+n;gd=gs+n;bd=bs+n;"
-  "carries||rd=rs*3;gd=gs*3;bd=bs*3;"
+  "grain||n=(rand()-0.5)*0.3;rd=rs+n;gd=gs+n;bd=bs+n;"
+  "carries|--carry|rd=rs*3;gd=gs*3;bd=bs*3;"
 )
 
 echo "vexlor demo: $(realpath "$picture") filtered by example programs into"

@@ -31,7 +31,7 @@ struct OptionSpec {
   std::string_view help;   // its line of --help; "\n" continues it on the next
   ValueKind kind = ValueKind::kFlag;
   int64_t min = 0, max = 0;  // kNumber: the range
-  std::span<const std::string_view> words = {};  // kWord: the values, for the completion
+  std::span<const std::string_view> words = {};  // kWord: the values; kText: the usual ones, for the completion
   std::string_view alias = {};                   // another spelling ("-s" for --size)
   InputKind input = InputKind::kAny;
 };

@@ -2,7 +2,11 @@
 // work when the filter cannot run it.
 #include "cli/base/program.h"
 
+#include <cstdio>
+
 #include "cli/base/files.h"
+#include "explain/check.h"
+#include "explain/warnings.h"
 
 namespace vexlor::cli {
 
@@ -28,6 +32,18 @@ std::string TakeProgram(Args& args) {
   return program;
 }
 
+ProgramText ProgramToRun(const Args& args, std::string_view written) {
+  if (args.Has("--exact-text")) return ExactProgram(written);
+  ProgramText text = FreeFormProgram(written);
+  if (!text.refusal.empty()) FailData(RefusalLines(written, text) + "(--exact-text runs the text as written)");
+  return text;
+}
+
+std::string TakeProgramToRun(Args& args) {
+  std::string written = TakeProgram(args);
+  return ProgramToRun(args, written).runs;
+}
+
 void CheckProgramLength(std::string_view program) {
   if (program.size() > static_cast<size_t>(kMaxTextLength))
     FailData("the program is " + std::to_string(program.size()) +
@@ -37,7 +53,24 @@ void CheckProgramLength(std::string_view program) {
 
 void RequireRuns(std::string_view program, const Filter& filter) {
   CheckProgramLength(program);
-  if (!filter.runs()) FailData(kProgramDoesNotRun);
+  if (filter.runs()) return;
+  std::string why = FailureLines(CheckProgram(program));
+  if (!why.empty() && why.back() == '\n') why.pop_back();
+  FailData(std::string(kProgramDoesNotRun) + (why.empty() ? "" : "\n" + why));
+}
+
+void RequireDoesWhatItSays(const Args& args, std::string_view program) {
+  std::vector<std::string> warnings = ProgramWarnings(program);
+  if (warnings.empty()) return;
+  if (args.Has("--lenient")) {
+    if (args.Has("--no-warnings")) return;
+    for (const std::string& line : warnings)
+      std::fprintf(stderr, "vexlor: warning: %s\n", line.c_str());
+    return;
+  }
+  std::string message = "the program cannot do what it says:";
+  for (const std::string& line : warnings) message += "\n  " + line;
+  FailData(message + "\n(--lenient runs it as the plug-in would)");
 }
 
 }  // namespace vexlor::cli

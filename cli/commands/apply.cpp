@@ -84,7 +84,7 @@ void ApplyPicture(Args& args, Filter& filter, const std::string& input, const Pi
   filter.Map(in.View(), out.View(), frame);
   WritePicture(output, out, format, settings);
   progress.PictureDone(in.width, in.height);
-  PrintCarryWarning(args, filter.tally());
+  CarryReporter(args).Finish(filter.tally());
 }
 
 void ApplyVideoFile(Args& args, Filter& filter, const std::string& input,
@@ -109,19 +109,22 @@ void ApplyVideoFile(Args& args, Filter& filter, const std::string& input,
   job.progress = !args.Has("--quiet") && ::isatty(STDERR_FILENO) == 1;
   job.warnings = !args.Has("--no-warnings");
   job.metadata = !args.Has("--strip-metadata");
+  CarryReporter carries(args);
+  if (RunOptionsFrom(args).countCarries)
+    job.frameDone = [&](int64_t index) { carries.FrameDone(filter.tally(), index); };
   Video().Apply(job);
-  PrintCarryWarning(args, filter.tally());
+  carries.Finish(filter.tally());
 }
 
 int RunApply(Args& args) {
-  std::string program = TakeProgram(args);
+  std::string program = TakeProgramToRun(args);
   ExpectPositional(args, 2, "PROGRAM INPUT OUTPUT");
   const std::string& input = args.positional[0];
   const std::string& output = args.positional[1];
   // The program first: a failing one is reported before any file is opened.
-  Filter filter(program, args.Has("--clamp"), RunOptionsFrom(args));
+  Filter filter(program, ClampFrom(args), RunOptionsFrom(args));
   RequireRuns(program, filter);
-  PrintWarnings(args, ProgramWarnings(program));
+  RequireDoesWhatItSays(args, program);
   RefuseSameFile(args, input, output);
   bool pictureOut = output == "-" || IsPictureName(output);
   if (input == "-" && !pictureOut && !Extension(output).empty())
@@ -148,9 +151,16 @@ int RunApply(Args& args) {
 
 constexpr std::string_view kFormats[] = {"png", "ppm", "jpg", "jpeg", "tif",
                                          "tiff", "bmp", "webp"};
+// Encoders offered by the completion; any other that FFmpeg has is taken too.
+constexpr std::string_view kCodecs[] = {"libx264", "libx265", "libvpx-vp9", "libaom-av1",
+                                        "ffv1",    "mpeg4",   "prores_ks",  "huffyuv",
+                                        "rawvideo"};
 
 constexpr OptionSpec kOptions[] = {
+    kCarryOption,
     kClampOption,
+    kExactTextOption,
+    kLenientOption,
     kRandSeedOption,
     kThreadsOption,
     kReferenceOption,
@@ -174,7 +184,8 @@ constexpr OptionSpec kOptions[] = {
          "filter only input frames FIRST to LAST (FIRST- to the\n"
          "end); rand() gives what a whole run gives there",
          InputKind::kVideo),
-    Text("--codec", "NAME", "another video encoder (ffv1, libx265, ...)", InputKind::kVideo),
+    {.name = "--codec", .value = "NAME", .help = "another video encoder (ffv1, libx265, ...)",
+     .kind = ValueKind::kText, .words = kCodecs, .input = InputKind::kVideo},
     Text("--codec-option", "K=V", "an encoder option (repeatable; pix_fmt=FMT too)",
          InputKind::kVideo),
     Text("--audio-codec", "NAME",
@@ -216,14 +227,22 @@ extern const Command kApplyCommand = {
         "where the encoder can; its audio and subtitle streams are copied unchanged,\n"
         "or sound is encoded for a container that cannot hold it (one line). OUTPUT\n"
         "is replaced only once it is complete; on any failure, Ctrl-C included, it is\n"
-        "left as it was. A program that does not run (the filter would make every\n"
-        "pixel black) is an error: see 'check'. Parts of a program without effect and\n"
-        "output channels that no statement assigns are warned about on standard\n"
-        "error before the work starts.",
+        "left as it was.\n"
+        "\n"
+        "PROGRAM is read as people write it: '#' starts a comment to the end of the\n"
+        "line, blanks and line breaks are removed, a last ';' is added; 'check' shows\n"
+        "what runs. A program that does not run (the filter would make every pixel\n"
+        "black) is an error, told as 'check' tells it; so is one that cannot do what\n"
+        "it says (a part without effect, an output channel never assigned) unless\n"
+        "--lenient runs it with warnings. Each channel is limited to 0..255 unless\n"
+        "--carry asks for the plug-in's arithmetic with \"Verify 0-1 limits\" off,\n"
+        "where a channel outside 0..1 carries into its neighbour (to match the\n"
+        "plug-in's pixels bit for bit, or for the effect); a warning then comes\n"
+        "after the first frame that carries.",
     .options = kOptions,
     .examplesTitle = "examples",
     .examples = "vexlor apply 'rd=rs;gd=gs;bd=bs*abs(sin(fr/10));' in.mp4 out.mp4\n"
-                "vexlor apply --clamp 'y=0.3*rs+0.59*gs+0.11*bs;rd=y;gd=y;bd=y;' in.jpg gray.png\n"
+                "vexlor apply 'y=0.3*rs+0.59*gs+0.11*bs;rd=y;gd=y;bd=y;' in.jpg gray.png\n"
                 "vexlor apply --frames 0-249 -f effect.txt in.mkv part1.mkv\n"
                 "vexlor apply --codec ffv1 'rd=rand();gd=gs;bd=bs;' in.mov noise.mkv\n"
                 "cat in.png | vexlor apply --format jpg 'rd=gs;gd=rs;bd=bs;' - - > out.jpg",

@@ -20,6 +20,8 @@ struct Command {
   std::string_view examplesTitle;  // "examples", or a title of its own
   std::string_view examples;       // command lines, one a line
   std::string_view after = {};     // a last paragraph, under the examples
+  std::string_view notesTitle = {};                // a list under it, with its title
+  std::span<const std::string_view> notes = {};
   int (*run)(Args& args);
 };
 

@@ -13,7 +13,15 @@ namespace vexlor::cli {
 
 // Options that several commands share, with the same meaning.
 inline constexpr OptionSpec kClampOption =
-    Flag("--clamp", "limit each channel to 0..255 (\"Verify 0-1 limits\")");
+    Flag("--clamp", "limit each channel to 0..255 (the default)");
+inline constexpr OptionSpec kCarryOption =
+    Flag("--carry", "the plug-in's arithmetic with \"Verify 0-1 limits\" off: a\n"
+                    "channel outside 0..1 carries into its neighbour");
+inline constexpr OptionSpec kExactTextOption =
+    Flag("--exact-text", "run PROGRAM byte for byte, as the plug-in runs its\n"
+                         "saved text (no comments; a space cuts a statement)");
+inline constexpr OptionSpec kLenientOption =
+    Flag("--lenient", "run a program that cannot do what it says (warnings shown)");
 inline constexpr OptionSpec kThreadsOption =
     Number("--threads", "N", 0, 1024, "threads to filter on (default 0: one per core)");
 inline constexpr OptionSpec kReferenceOption =
@@ -27,14 +35,30 @@ constexpr OptionSpec ProgramFileOption(std::string_view help) {
   return {.name = "-f", .value = "FILE", .help = help, .kind = ValueKind::kFile};
 }
 
-// How frames are mapped, from --threads and --reference; carries are not
-// counted where nobody is told of them (--clamp, --no-warnings).
+// How frames are mapped, from --threads and --reference; carries are
+// counted only where they happen and someone is told (--carry without
+// --no-warnings).
 FilterRun RunOptionsFrom(const Args& args);
+// Whether channels are limited to 0..255: always but with --carry.
+bool ClampFrom(const Args& args);
 
 // Prints each line to standard error as "vexlor: warning: LINE", unless the
 // command line has --no-warnings.
 void PrintWarnings(const Args& args, const std::vector<std::string>& lines);
-// Prints the carry warning of a run, if any, likewise; after the run.
-void PrintCarryWarning(const Args& args, const FilterTally& tally);
+// Tells of carried channels: once, as soon as a frame carries, and the
+// whole run's count at its end.
+class CarryReporter {
+ public:
+  explicit CarryReporter(const Args& args) : args_(args) {}
+  // After frame `frame` is mapped; `tally` counts the run so far.
+  void FrameDone(const FilterTally& tally, int64_t frame);
+  // After the run.
+  void Finish(const FilterTally& tally);
+
+ private:
+  const Args& args_;
+  bool told_ = false;
+  int64_t carriedBefore_ = 0, pixelsBefore_ = 0;
+};
 
 }  // namespace vexlor::cli

@@ -98,6 +98,27 @@ std::string MainHelp() {
 
 // Usage, what the command does, its options by the inputs they are for, and
 // its examples.
+// Text broken at spaces into lines of at most 80 columns, the first
+// starting with `first`, the others with `rest`.
+std::string Wrapped(std::string_view text, std::string_view first, std::string_view rest) {
+  std::string out, line(first);
+  size_t lead = line.size();
+  for (size_t at = 0; at < text.size();) {
+    size_t end = text.find(' ', at);
+    if (end == std::string_view::npos) end = text.size();
+    std::string_view word = text.substr(at, end - at);
+    if (line.size() > lead && line.size() + 1 + word.size() > 80) {
+      out += line + "\n";
+      line = rest;
+      lead = line.size();
+    }
+    if (line.size() > lead) line += ' ';
+    line += word;
+    at = end + 1;
+  }
+  return out + line + "\n";
+}
+
 std::string HelpText(const Command& command) {
   std::string out = UsageLines(command.usage) + "\n" + std::string(command.about) + "\n";
   size_t column = 0;
@@ -113,6 +134,10 @@ std::string HelpText(const Command& command) {
   }
   out += "\n" + std::string(command.examplesTitle) + ":\n" + Indented(command.examples);
   if (!command.after.empty()) out += std::string(command.after) + "\n";
+  if (!command.notes.empty()) {
+    out += "\n" + std::string(command.notesTitle) + ":\n";
+    for (std::string_view note : command.notes) out += Wrapped(note, "  - ", "    ");
+  }
   return out;
 }
 

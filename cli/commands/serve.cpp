@@ -49,9 +49,13 @@ int RunServe(Args& args) {
   ServeOptions options;
   options.program = StartProgram(args, options);
   ExpectPositional(args, 1, "[PROGRAM] INPUT");
-  CheckProgramLength(options.program);
+  options.exactText = args.Has("--exact-text");
+  options.lenient = args.Has("--lenient");
+  // The text that runs must fit the settings record; a text that joins two
+  // tokens is shown as such on the page.
+  CheckProgramLength(options.exactText ? options.program : FreeFormProgram(options.program).runs);
   options.input = args.positional[0];
-  options.clamp = args.Has("--clamp");
+  options.clamp = !args.Has("--carry");
   options.frame = args.Number("--frame", 0);
   options.port = static_cast<int>(args.Number("--port", 0));
   if (const std::string* host = args.Value("--host")) options.host = *host;
@@ -65,7 +69,11 @@ int RunServe(Args& args) {
 constexpr OptionSpec kOptions[] = {
     Number("--port", "N", 0, 65535, "port to listen on (default 0: a free one)"),
     Text("--host", "ADDR", "address to listen on (default 127.0.0.1; others get a warning)"),
-    Flag("--clamp", "start with \"Verify 0-1 limits\" checked"),
+    Flag("--carry", "start with \"Verify 0-1 limits\" unchecked: a channel\n"
+                    "outside 0..1 carries into its neighbour"),
+    Flag("--clamp", "start with \"Verify 0-1 limits\" checked (the default)"),
+    kExactTextOption,
+    kLenientOption,
     Number("--frame", "N", kInt32Min, kInt32Max, "start at frame N (fr; for a video, its frame N)"),
     Number("--rand-seed", "N", 0, UINT32_MAX,
            "rand()'s generator state before the first pixel of a render"),

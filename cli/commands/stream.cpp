@@ -106,8 +106,8 @@ class FramePipe {
       : size_(size), pixels_(size_t(size.width) * size_t(size.height)), progress_(progress) {}
 
   // Filters frames numbered start, start + 1, ... until the input ends or
-  // `limit` frames are done.
-  void Run(Filter& filter, int32_t start, int64_t limit) {
+  // `limit` frames are done, telling `carries` of each.
+  void Run(Filter& filter, int32_t start, int64_t limit, CarryReporter& carries) {
     if (limit > 0) reading_ = std::async(std::launch::async, ReadFrame, Buffer(0), Bytes());
     for (int64_t done = 0; done < limit; ++done) {
       Transfer r = reading_.get();
@@ -120,6 +120,7 @@ class FramePipe {
       PixelsFromBytes(frame);
       PixelView view{frame.data(), size_.width, size_.height, size_.width * 4};
       filter.Map(view, view, static_cast<int32_t>(start + done));
+      carries.FrameDone(filter.tally(), start + done);
       PixelsToBytes(frame);
       FinishWrite();
       writing_ = std::async(std::launch::async, WriteFrame, frame.data(), Bytes());
@@ -173,31 +174,35 @@ class FramePipe {
 int RunStream(Args& args) {
   if (const std::string* file = args.Value("-f"); file && *file == "-")
     FailUsage("-f -: stream reads its frames from standard input, not the program");
-  std::string program = TakeProgram(args);
+  std::string program = TakeProgramToRun(args);
   ExpectPositional(args, 0, "one PROGRAM");
   const std::string* sizeText = args.Value("--size");
   if (!sizeText) FailUsage("stream needs --size WIDTHxHEIGHT (or -s WIDTHxHEIGHT)");
   FrameSize size = ParseSize(*sizeText);
   auto start = static_cast<int32_t>(args.Number("--start-frame", 0));
   int64_t limit = args.Number("--frames", INT64_MAX);
-  Filter filter(program, args.Has("--clamp"), RunOptionsFrom(args));
+  Filter filter(program, ClampFrom(args), RunOptionsFrom(args));
   std::optional<uint32_t> seed = RandSeedOption(args);
   RequireRuns(program, filter);
-  PrintWarnings(args, ProgramWarnings(program));
+  RequireDoesWhatItSays(args, program);
   if (seed) filter.StartRand(*seed, 0);
   CheckNotTerminal(STDIN_FILENO, "standard input");
   CheckNotTerminal(STDOUT_FILENO, "standard output");
   Progress progress = Progress::ForArgs(args);
-  FramePipe(size, progress).Run(filter, start, limit);
+  CarryReporter carries(args);
+  FramePipe(size, progress).Run(filter, start, limit, carries);
   progress.Finish();
-  PrintCarryWarning(args, filter.tally());
+  carries.Finish(filter.tally());
   return 0;
 }
 
 constexpr OptionSpec kOptions[] = {
     {.name = "--size", .value = "WxH", .help = "frame size in pixels (required)",
      .kind = ValueKind::kText, .alias = "-s"},
+    kCarryOption,
     kClampOption,
+    kExactTextOption,
+    kLenientOption,
     Number("--start-frame", "N", kInt32Min, kInt32Max,
            "frame number of the first frame (default 0)"),
     Number("--frames", "K", 0, INT64_MAX, "stop after K frames (default: at the end of the input)"),
@@ -221,13 +226,13 @@ extern const Command kStreamCommand = {
         "numbers N, N+1, ... and writes each frame in the same format to standard\n"
         "output as soon as it is done; the X byte out is the pixel's top byte as the\n"
         "filter wrote it. A last, incomplete frame is an error after every complete\n"
-        "frame was written. A program that does not run is an error: see 'check';\n"
-        "parts without effect and unassigned outputs are warned about first.",
+        "frame was written. PROGRAM, the clamping (--carry) and the refusals\n"
+        "(--lenient) are as in 'apply'.",
     .options = kOptions,
     .examplesTitle = "example (a video through ffmpeg and back)",
     .examples =
         "ffmpeg -v error -i in.mp4 -f rawvideo -pix_fmt bgr0 - |\n"
-        "  vexlor stream --size 640x360 --clamp 'rd=rs;gd=gs;bd=bs*abs(sin(fr/10));' |\n"
+        "  vexlor stream --size 640x360 'rd=rs;gd=gs;bd=bs*abs(sin(fr/10));' |\n"
         "  ffmpeg -v error -f rawvideo -pix_fmt bgr0 -s 640x360 -r 25 -i - -pix_fmt yuv420p \\\n"
         "    out.mp4",
     .after = "('vexlor apply PROGRAM in.mp4 out.mp4' does all of it in one command.)",

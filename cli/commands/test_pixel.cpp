@@ -37,7 +37,7 @@ void SourceChannels(const Args& args, float rgb[3]) {
 }
 
 int RunTest(Args& args) {
-  std::string program = TakeProgram(args);
+  std::string program = TakeProgramToRun(args);
   ExpectPositional(args, 0, "exactly one PROGRAM");
   bool runs = false;
   std::string msg = TestMessage(program, &runs);
@@ -49,7 +49,7 @@ int RunPixel(Args& args) {
   float rgb[3] = {0.5f, 0.5f, 0.5f};
   SourceChannels(args, rgb);
   auto frame = static_cast<int32_t>(args.Number("--frame", 0));
-  std::string program = TakeProgram(args);
+  std::string program = TakeProgramToRun(args);
   ExpectPositional(args, 0, "one PROGRAM");
   float rd = 0, gd = 0, bd = 0;
   if (!RunStatements(program, rgb[0], rgb[1], rgb[2], frame, rd, gd, bd))
@@ -57,13 +57,15 @@ int RunPixel(Args& args) {
   std::printf("%.9g %.9g %.9g\n", static_cast<double>(rd), static_cast<double>(gd),
               static_cast<double>(bd));
   // The packed word on a line of its own, so that the first line stays what
-  // tools read; clamping changes only the packed word, so --clamp shows it.
-  bool clamp = args.Has("--clamp");
-  if (clamp || args.Has("--packed")) std::printf("0x%08" PRIX32 "\n", PackPixel(rd, gd, bd, clamp));
+  // tools read; clamping (the default, as in apply) changes only the packed
+  // word, so --clamp and --carry show it.
+  bool clamp = !args.Has("--carry");
+  if (args.Has("--clamp") || args.Has("--carry") || args.Has("--packed")) std::printf("0x%08" PRIX32 "\n", PackPixel(rd, gd, bd, clamp));
   return 0;
 }
 
 constexpr OptionSpec kTestOptions[] = {
+    kExactTextOption,
     ProgramFileOption("read PROGRAM from FILE (- for standard input)"),
 };
 
@@ -72,7 +74,12 @@ constexpr OptionSpec kPixelOptions[] = {
     Text("--bytes", "R,G,B", "source channels as bytes 0..255 (each divided by 256)"),
     Number("--frame", "N", kInt32Min, kInt32Max, "frame number fr"),
     Flag("--packed", "also print the packed destination pixel"),
-    Flag("--clamp", "pack with each channel limited to 0..255 (implies --packed)"),
+    Flag("--clamp", "pack with each channel limited to 0..255, the default\n"
+                    "(implies --packed)"),
+    Flag("--carry", "pack as the plug-in does with \"Verify 0-1 limits\" off:\n"
+                    "a channel outside 0..1 carries into its neighbour\n"
+                    "(implies --packed)"),
+    kExactTextOption,
     Flag("--no-warnings", "no warning about --rgb values above 1"),
     ProgramFileOption("read PROGRAM from FILE (- for standard input)"),
 };
@@ -96,10 +103,12 @@ extern const Command kPixelCommand = {
     .name = "pixel",
     .summary = "run a program on one pixel and print rd gd bd",
     .usage = "vexlor pixel [--rgb R,G,B | --bytes R,G,B] [--frame N] [--packed]\n"
-             "             [--clamp] PROGRAM",
+             "             [--clamp | --carry] PROGRAM",
     .about = "Runs PROGRAM once on the given channel values (default 0.5,0.5,0.5) and frame\n"
-             "(default 0) and prints \"rd gd bd\". With --packed or --clamp a second line\n"
-             "gives the packed destination pixel 0xXXRRGGBB as the filter writes it. Exit 1\n"
+             "(default 0) and prints \"rd gd bd\". With --packed, --clamp or --carry a second\n"
+             "line gives the packed destination pixel 0xXXRRGGBB as the filter writes it:\n"
+             "each channel limited to 0..255, or with --carry carried into its neighbour\n"
+             "as the plug-in does with \"Verify 0-1 limits\" off. Exit 1\n"
              "when the program does not run.",
     .options = kPixelOptions,
     .examplesTitle = "examples",

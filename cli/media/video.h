@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -36,6 +37,8 @@ struct VideoJob {
   bool progress = false;
   bool metadata = true;  // copy the container's and streams' metadata
   bool warnings = true;  // lines about what the run changed (--no-warnings: none)
+  // Called on the filtering thread after each frame is mapped, with its index.
+  std::function<void(int64_t)> frameDone;
 };
 // A video's frames as its packets tell them, for planning ranges.
 struct FramePlan {

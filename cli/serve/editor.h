@@ -13,7 +13,9 @@ struct ServeOptions {
   std::string input;        // the file shown, as named on the command line
   std::string programFile;  // -f FILE, the file Save writes; empty without one
   std::string program;      // the program the page starts with
-  bool clamp = false;
+  bool clamp = true;        // the page starts with channels limited (not --carry)
+  bool exactText = false;   // run the text byte for byte (--exact-text), not free-form
+  bool lenient = false;     // render programs that cannot do what they say (--lenient)
   int64_t frame = 0;
   // rand()'s generator before the first pixel of every render, as apply
   // starts it: the generator's first state unless the command line sets one.

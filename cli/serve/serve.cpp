@@ -25,6 +25,7 @@
 #include "cli/base/program.h"
 #include "cli/base/text.h"
 #include "explain/check.h"
+#include "explain/freeform.h"
 #include "explain/language.h"
 #include "explain/warnings.h"
 #include "pixel/frame_plan.h"
@@ -104,25 +105,40 @@ size_t Utf16Length(std::string_view text) {
   return n;
 }
 
-// Position of a view into program, in the page's units.
-size_t PageIndex(std::string_view program, const char* at) {
-  return Utf16Length(program.substr(0, static_cast<size_t>(at - program.data())));
-}
+// The page's text and the text that runs of it: positions in the report,
+// which speak of the text that runs, are given in the page's text.
+struct PageText {
+  std::string_view written;  // the page's text
+  const ProgramText& text;   // what runs of it
+
+  // Position of a place in the text that runs, in the page's units.
+  size_t Index(const char* at) const {
+    size_t runsOffset = static_cast<size_t>(at - text.runs.data());
+    return Utf16Length(written.substr(0, WrittenOffset(text, runsOffset)));
+  }
+  // Position just past a part of the text that runs that ends at `end`
+  // (a part of at least one byte): past its last byte as written.
+  size_t End(const char* end) const {
+    size_t last = static_cast<size_t>(end - text.runs.data()) - 1;
+    return Utf16Length(written.substr(0, WrittenOffset(text, last) + 1));
+  }
+};
 
 // A note's part as a range in the page's units, or null for a note about no
 // one part; `text` is the view the part's offset counts from.
-json PartRange(std::string_view program, std::string_view text, const NotePart& part) {
+json PartRange(const PageText& page, std::string_view text, const NotePart& part) {
   if (part.length == 0) return nullptr;
   const char* from = text.data() + part.offset;
-  return {{"start", PageIndex(program, from)}, {"end", PageIndex(program, from + part.length)}};
+  return {{"start", page.Index(from)}, {"end", page.End(from + part.length)}};
 }
 
 // The parts with no effect that check found, as ranges the page marks, each
 // with its note.
-json NoEffectRanges(std::string_view program, const ProgramReport& report) {
+json NoEffectRanges(const PageText& page, const ProgramReport& report) {
+  std::string_view program = page.text.runs;
   json ranges = json::array();
   auto add = [&](std::string_view text, const std::string& note, const NotePart& part) {
-    json range = PartRange(program, text, part);
+    json range = PartRange(page, text, part);
     if (range.is_null()) return;
     range["why"] = note;
     ranges.push_back(std::move(range));
@@ -135,24 +151,27 @@ json NoEffectRanges(std::string_view program, const ProgramReport& report) {
 }
 
 // The check report as the API gives it.
-json ReportJson(std::string_view program, const ProgramReport& report) {
+// Positions (start, end, index, noEffect) count in the page's text; "runsAs"
+// is the text that runs, which the statements' texts are parts of.
+json ReportJson(const PageText& page, const ProgramReport& report) {
   json statements = json::array(), effects = json::array(), error = nullptr;
   for (const StatementReport& r : report.statements) {
-    size_t start = PageIndex(program, r.text.data());
+    size_t start = page.Index(r.text.data());
     json s = {{"number", r.number},
               {"text", std::string(r.text)},
               {"start", start},
-              {"end", start + Utf16Length(r.text)},
+              {"end", r.text.empty() ? start : page.End(r.text.data() + r.text.size())},
               {"assigns", r.assigns},
               {"newVariable", r.newVariable},
               {"expression", r.expression},
               {"notes", r.notes},
               {"fixes", r.fixes},
               {"hints", r.hints},
+              {"quirks", r.quirks},
               {"ran", r.ran},
               {"fails", r.fails}};
     if (r.fails) {
-      size_t index = start + Utf16Length(r.text.substr(0, r.offset));
+      size_t index = page.Index(r.text.data() + r.offset);
       s["error"] = r.error;
       s["column"] = r.column;
       error = {{"statement", r.number}, {"column", r.column}, {"message", r.error},
@@ -164,14 +183,16 @@ json ReportJson(std::string_view program, const ProgramReport& report) {
     statements.push_back(std::move(s));
   }
   return {{"runs", report.runs},
+          {"runsAs", page.text.runs},
           {"statements", statements},
           {"effects", effects},
           {"notes", report.notes},
           {"fixes", report.fixes},
           {"hints", report.hints},
-          {"noEffect", NoEffectRanges(program, report)},
+          {"noEffect", NoEffectRanges(page, report)},
           {"error", error},
-          {"report", FormatReport(report, false)}};
+          {"report", "runs as: " + VisibleProgram(page.text.runs) + "\n" +
+                         FormatReport(report, false)}};
 }
 
 // Name of the file the apply command line writes: INPUT's name without its
@@ -191,10 +212,14 @@ std::string OutputName(const std::string& input, bool video) {
 // The vexlor apply command line that writes what the page shows: the frame
 // of a picture, or the whole of a video (whose frame fr is the one shown).
 std::string ApplyCommand(const std::string& program, bool clamp, int64_t frame,
-                         std::optional<uint32_t> randSeed, const std::string& input, bool video) {
+                         const ServeOptions& options, bool video) {
+  const std::string& input = options.input;
   std::string output = OutputName(input, video);
   std::string line = "vexlor apply";
-  if (clamp) line += " --clamp";
+  if (!clamp) line += " --carry";
+  if (options.exactText) line += " --exact-text";
+  if (options.lenient) line += " --lenient";
+  const std::optional<uint32_t>& randSeed = options.randSeed;
   if (frame != 0 && !video) line += " --frame " + std::to_string(frame);
   if (randSeed) line += " --rand-seed " + std::to_string(*randSeed);
   // A word that starts with '-' would be read as an option.
@@ -218,7 +243,7 @@ constexpr size_t kFrameCacheBytes = size_t{256} << 20;
 // A request body's fields, checked: every field known and of its type.
 struct EditRequest {
   std::string program;
-  bool clamp = false;
+  bool clamp = true;
   int64_t frame = 0;
   int32_t x = 0, y = 0;             // a pixel, top line first (trace)
   PictureKind format = PictureKind::kPng;
@@ -472,17 +497,19 @@ json LanguageJson() {
   return {{"entries", entries}, {"examples", examples}};
 }
 
-// A pixel's trace as the API gives it; `text` is the filter's copy of
-// program, which the statements' views point into.
-json TraceJson(std::string_view program, std::string_view text, const PixelTrace& t) {
+// A pixel's trace as the API gives it; `text` is the filter's copy of the
+// text that runs, which the statements' views point into. Positions are the
+// page's.
+json TraceJson(const PageText& page, std::string_view text, const PixelTrace& t) {
   json statements = json::array();
   for (size_t i = 0; i < t.statements.size(); ++i) {
     const TracedStatement& s = t.statements[i];
-    size_t start = PageIndex(program, program.data() + (s.text.data() - text.data()));
+    const char* at = page.text.runs.data() + (s.text.data() - text.data());
+    size_t start = page.Index(at);
     statements.push_back({{"number", i + 1},
                           {"text", std::string(s.text)},
                           {"start", start},
-                          {"end", start + Utf16Length(s.text)},
+                          {"end", s.text.empty() ? start : page.End(at + s.text.size())},
                           {"name", std::string(s.name)},
                           {"expression", std::string(s.expression)},
                           {"assigns", s.assigns},
@@ -565,10 +592,9 @@ struct EditorServer::Impl {
   Bounds Limits() const { return {Frames(), source->width(), source->height()}; }
 
   // A request body's fields: those named, checked against this input.
+  // The request's edit; its program's length is checked as it runs (ToRun).
   EditRequest Edit(const HttpRequest& req, std::initializer_list<std::string_view> fields) const {
-    EditRequest edit = ParseEdit(ParseBody(req.body, Limits()), fields, Limits());
-    CheckProgramLength(edit.program);
-    return edit;
+    return ParseEdit(ParseBody(req.body, Limits()), fields, Limits());
   }
 
   // The frame at index, decoded once for all the requests that want it; the
@@ -678,6 +704,8 @@ struct EditorServer::Impl {
               {"frameRate", source->frameRate()},
               {"program", options.program},
               {"clamp", options.clamp},
+              {"exactText", options.exactText},
+              {"lenient", options.lenient},
               {"frame", options.frame},
               {"file", options.programFile.empty() ? json(nullptr) : json(options.programFile)},
               {"maxProgramLength", kMaxTextLength}});
@@ -722,18 +750,44 @@ struct EditorServer::Impl {
 
   // POST /api/render: the frame as apply filters it, or why the program
   // does not run.
+  // The text that runs of a page's text: free-form unless the server runs
+  // texts byte for byte.
+  ProgramText ToRun(const std::string& written) const {
+    return options.exactText ? ExactProgram(written) : FreeFormProgram(written);
+  }
+
+  // The answer to a page's text that is refused before it runs: free-form
+  // text that joins two tokens ("refusedAt" marks the place in the page's
+  // text), a program too long for the settings record.
+  static HttpResponse RefusedText(const std::string& written, const ProgramText& text) {
+    return JsonResponse(422, {{"runs", false},
+                              {"runsAs", text.runs},
+                              {"message", text.refusal},
+                              {"refusedAt", Utf16Length(std::string_view(written).substr(0, text.refusedAt))}});
+  }
+
   HttpResponse Render(const HttpRequest& req) {
     EditRequest edit =
         Edit(req, {"program", "clamp", "frame", "format", "maxWidth", "maxHeight"});
+    ProgramText text = ToRun(edit.program);
+    if (!text.refusal.empty()) return RefusedText(edit.program, text);
+    CheckProgramLength(text.runs);
     std::shared_ptr<const Picture> in = SourceFrame(FrameIndex(edit.frame));
     Picture out{in->width, in->height, std::vector<uint32_t>(in->pixels.size())};
     std::optional<ProgramReport> failed;
+    std::vector<std::string> warnings;
     std::chrono::steady_clock::duration took{};
     std::string carries;
     bool ran = engine.Render([&] {
-      Filter filter(edit.program, edit.clamp, {.countCarries = !edit.clamp, .mapper = &mapper});
+      Filter filter(text.runs, edit.clamp, {.countCarries = !edit.clamp, .mapper = &mapper});
       if (!filter.runs()) {
-        failed = CheckProgram(edit.program);
+        failed = CheckProgram(text.runs);
+        return;
+      }
+      // A program that cannot do what it says is an error here as in apply.
+      if (!options.lenient) warnings = ProgramWarnings(text.runs);
+      if (!warnings.empty()) {
+        failed = CheckProgram(text.runs);
         return;
       }
       filter.StartRand(options.randSeed, 0);
@@ -744,8 +798,11 @@ struct EditorServer::Impl {
     });
     if (!ran) throw HttpError{409, "superseded by a newer render request"};
     if (failed) {
-      json body = ReportJson(edit.program, *failed);
-      body["message"] = kProgramDoesNotRun;
+      json body = ReportJson(PageText{edit.program, text}, *failed);
+      body["warnings"] = warnings;
+      body["doesWhatItSays"] = warnings.empty();
+      body["message"] = warnings.empty() ? std::string(kProgramDoesNotRun)
+                                         : "the program cannot do what it says: " + warnings[0];
       return JsonResponse(422, body);
     }
     HttpResponse res = PictureResponse(out, edit.format, edit.maxWidth, edit.maxHeight);
@@ -758,23 +815,26 @@ struct EditorServer::Impl {
   // as the render computes it.
   HttpResponse Trace(const HttpRequest& req) {
     EditRequest edit = Edit(req, {"program", "clamp", "frame", "x", "y"});
+    ProgramText text = ToRun(edit.program);
+    if (!text.refusal.empty()) return RefusedText(edit.program, text);
+    CheckProgramLength(text.runs);
     std::shared_ptr<const Picture> in = SourceFrame(FrameIndex(edit.frame));
     json body;
     std::optional<ProgramReport> failed;
     engine.Run([&] {
-      Filter filter(edit.program, edit.clamp);
+      Filter filter(text.runs, edit.clamp);
       if (!filter.runs()) {
-        failed = CheckProgram(edit.program);
+        failed = CheckProgram(text.runs);
         return;
       }
       // The render's start: every render starts rand() afresh.
       PixelTrace trace = filter.Trace(in->View(), edit.x, edit.y, static_cast<int32_t>(edit.frame),
                                       options.randSeed, 0);
-      body = TraceJson(edit.program, SettingsText(filter.settings()), trace);
+      body = TraceJson(PageText{edit.program, text}, SettingsText(filter.settings()), trace);
       body["randCalls"] = filter.randCalls();
     });
     if (failed) {
-      json refused = ReportJson(edit.program, *failed);
+      json refused = ReportJson(PageText{edit.program, text}, *failed);
       refused["message"] = kProgramDoesNotRun;
       return JsonResponse(422, refused);
     }
@@ -786,18 +846,23 @@ struct EditorServer::Impl {
   // POST /api/check: check's report, the test message and the lines to copy.
   HttpResponse Check(const HttpRequest& req) {
     EditRequest edit = Edit(req, {"program", "clamp", "frame"});
+    ProgramText text = ToRun(edit.program);
+    if (!text.refusal.empty()) return RefusedText(edit.program, text);
+    CheckProgramLength(text.runs);
     FilterSettings settings{};
     settings.clamp = edit.clamp ? 1 : 0;
-    SetSettingsText(settings, edit.program);
+    SetSettingsText(settings, text.runs);
     json body;
     engine.Run([&] {
-      body = ReportJson(edit.program, CheckProgram(edit.program));
-      body["warnings"] = ProgramWarnings(edit.program);
-      body["testMessage"] = DialogTestMessage(edit.program);
+      body = ReportJson(PageText{edit.program, text}, CheckProgram(text.runs));
+      body["warnings"] = ProgramWarnings(text.runs);
+      body["testMessage"] = DialogTestMessage(text.runs);
     });
+    body["doesWhatItSays"] = options.lenient || body["warnings"].empty();
     body["scriptLine"] = ScriptLine(settings);
-    body["applyCommand"] = ApplyCommand(edit.program, edit.clamp, edit.frame, options.randSeed,
-                                        options.input, source->video());
+    // The text that runs: one line, the same under free-form reading.
+    body["applyCommand"] = ApplyCommand(options.exactText ? edit.program : text.runs, edit.clamp,
+                                        edit.frame, options, source->video());
     return JsonResponse(200, body);
   }
 

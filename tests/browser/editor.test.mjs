@@ -49,7 +49,7 @@ function writePpm(file, width, height, pixel) {
 // What vexlor apply writes for the program, as RGB bytes.
 function applied(program, { clamp = false, frame = 0 } = {}) {
   const out = path.join(work, "applied.ppm");
-  run(["apply", "--quiet", ...(clamp ? ["--clamp"] : []), "--frame", String(frame),
+  run(["apply", "--quiet", ...(clamp ? [] : ["--carry"]), "--frame", String(frame),
        program, "in.png", out]);
   return readPpm(out);
 }
@@ -185,7 +185,7 @@ test("the filtered picture follows the typed program with apply's pixels", async
   const { url } = await serve(["-f", "effect.vx", "in.png"]);
   assert.ok(url, "serve printed its address");
   const page = await openPage(url);
-  // The clamp box starts checked, and the lines to copy carry it.
+  // The clamp box starts checked, as apply clamps unless told --carry.
   assert.equal(await page.locator("#clamp").isChecked(), true);
   const program = "rd=gs;gd=rs*1.5;bd=sin(bs*pi)*0.9;";
   await typeProgram(page, program);
@@ -194,7 +194,7 @@ test("the filtered picture follows the typed program with apply's pixels", async
   assertSamePixels(await shownPixels(page), applied(program, { clamp: true }), program);
   assert.match(await page.locator("#timing").textContent(), /frame \d+ ms/);
   assert.equal(await page.locator("#script-line").textContent(), `Config("${program}", 1)`);
-  assert.match(await page.locator("#apply-command").textContent(), /^vexlor apply --clamp '/);
+  assert.match(await page.locator("#apply-command").textContent(), /^vexlor apply '/);
   assert.equal(await page.locator("#test-message").textContent(), run(["test", program]).trim());
 
   // A quick second edit: the picture shown is the last text's, never an older one.
@@ -284,7 +284,7 @@ test("a cut expression and a failing statement are marked in the editor", async 
   assert.equal(await asked, "beforeunload");
 });
 
-test("the clamp box limits the channels as apply --clamp does", async () => {
+test("the clamp box limits the channels as apply does, and --carry without it", async () => {
   const { url } = await serve(["--frame", "40", "in.png"]);
   const page = await openPage(url);
   const program = "rd=rs*2;gd=gs*3-0.5;bd=bs+fr/100;";
@@ -293,14 +293,16 @@ test("the clamp box limits the channels as apply --clamp does", async () => {
   await waitForRender(page, program, { clamp: false, frame: 40 });
   assertSamePixels(await shownPixels(page), applied(program, { frame: 40 }), "without clamp");
   // Without clamp the channels carry, and the page says so as apply does.
-  const warned = spawnSync(vexlor, ["apply", "--frame", "40", program, "in.png", path.join(work, "c.png")],
+  await page.waitForFunction(() =>
+    document.getElementById("apply-command").textContent.startsWith("vexlor apply --carry --frame 40 "));
+  const warned = spawnSync(vexlor, ["apply", "--carry", "--frame", "40", program, "in.png", path.join(work, "c.png")],
                            { cwd: work, encoding: "utf8" }).stderr;
   await page.waitForFunction(() => document.getElementById("carry").textContent !== "");
   assert.ok(warned.includes((await page.locator("#carry").textContent()).replace(/^vexlor: /, "")), warned);
   await page.locator("#clamp").check();
   await waitForRender(page, program, { clamp: true, frame: 40 });
   assertSamePixels(await shownPixels(page), applied(program, { clamp: true, frame: 40 }), "with clamp");
-  assert.match(await page.locator("#apply-command").textContent(), /^vexlor apply --clamp --frame 40 /);
+  assert.match(await page.locator("#apply-command").textContent(), /^vexlor apply --frame 40 /);
 
   assert.equal(await page.locator("#carry").textContent(), "");
   // 1:1 shows one picture pixel per screen pixel.

@@ -40,12 +40,12 @@ TEST(ApplyTest, OutputEqualsTheFrameMappingOnTheHostLayout) {
         for (const char* output : {"out.png", "out.ppm"}) {
           std::vector<std::string> args = {"apply", "--frame", "5", program, dir.File(input),
                                            dir.File(output)};
-          if (clamp) args.insert(args.begin() + 1, "--clamp");
+          if (!clamp) args.insert(args.begin() + 1, "--carry");
           RunResult r = RunVexlor(args);
           ASSERT_EQ(r.status, 0) << r.err;
-          // Without --clamp the carries' line may be all it says.
+          // With --carry the carries' line may be all it says.
           EXPECT_TRUE(r.err.empty() || (!clamp && r.err.starts_with("vexlor: warning: ") &&
-                                        r.err.ends_with("limits each channel to 0..1\n") &&
+                                        r.err.ends_with("is limited to 0..1\n") &&
                                         std::count(r.err.begin(), r.err.end(), '\n') == 1))
               << r.err;
           EXPECT_EQ(ReadBack(dir.File(output)).pixels, expected) << program << " " << input;
@@ -113,7 +113,7 @@ TEST(ApplyTest, EveryFailureIsOneLineAndLeavesTheOutputAsItWas) {
       {{prog, dir.File("corrupt.png"), out}, 1, "corrupt.png: corrupt PNG"},
       {{prog, dir.File("text.png"), out}, 1, "text.png: unsupported format"},
       {{prog, dir.File("p3.ppm"), out}, 1, "p3.ppm: unsupported format P3"},
-      {{std::string(2048, ' '), good, out}, 1, "2048 characters long; the filter's settings "
+      {{"--exact-text", std::string(2048, ' '), good, out}, 1, "2048 characters long; the filter's settings "
                                                "record holds at most 2047"},
       {{"-f", dir.File("nul.txt"), good, out}, 1, "nul.txt: NUL byte at offset 5"},
       {{"-f", dir.File("none.txt"), good, out}, 1, "none.txt: cannot open"},
@@ -149,10 +149,10 @@ TEST(ApplyTest, AnOutputThatCannotBeCreatedIsNotHalfWritten) {
   ScratchDir dir;
   WriteFile(dir.File("in.ppm"), Bytes(cli::EncodePpm(NoisePicture(2, 2, 3))));
   std::filesystem::create_directory(dir.File("taken.png"));
-  RunResult r = RunVexlor({"apply", "rd=1;", dir.File("in.ppm"), dir.File("taken.png")});
+  RunResult r = RunVexlor({"apply", "rd=1;gd=1;bd=1;", dir.File("in.ppm"), dir.File("taken.png")});
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.err.find("taken.png: cannot replace"), std::string::npos) << r.err;
-  r = RunVexlor({"apply", "rd=1;", dir.File("in.ppm"), dir.File("no/such/dir.png")});
+  r = RunVexlor({"apply", "rd=1;gd=1;bd=1;", dir.File("in.ppm"), dir.File("no/such/dir.png")});
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.err.find("dir.png: the folder " + dir.File("no/such") + " does not exist"),
             std::string::npos) << r.err;

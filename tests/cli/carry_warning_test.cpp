@@ -1,6 +1,8 @@
-// The warning after a run without --clamp in which channels carried: one line
-// with the exact count, from apply on pictures and videos and from stream;
-// none with --clamp, with --no-warnings, or for programs that stay in 0..1.
+// The warning of a run with --carry in which channels carried: a line with
+// the exact count as soon as the first frame that carries is done, and for
+// several frames the whole run's at the end, from apply on pictures and
+// videos and from stream; none without --carry (channels are clamped), with
+// --no-warnings, or for programs that stay in 0..1.
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -16,8 +18,8 @@ using test::RunResult;
 using test::RunVexlor;
 
 const std::string kTail =
-    " had a channel outside 0..1, which carried into the next channel (as the plug-in does with "
-    "\"Verify 0-1 limits\" off); --clamp limits each channel to 0..1\n";
+    " had a channel outside 0..1, which carried into the next channel as the plug-in does with "
+    "\"Verify 0-1 limits\" off (--carry); without --carry each channel is limited to 0..1\n";
 
 // Two rows whose red bytes run through 0..255.
 Picture RedRamp() {
@@ -38,7 +40,7 @@ TEST(CarryWarningTest, ApplyOnAPictureCountsExactly) {
   test::ScratchDir dir;
   test::WriteFile(dir.File("in.ppm"), test::Bytes(EncodePpm(RedRamp())));
   auto apply = [&](std::vector<std::string> options, const std::string& program) {
-    std::vector<std::string> args = {"apply", "--quiet"};
+    std::vector<std::string> args = {"apply", "--quiet", "--carry"};
     args.insert(args.end(), options.begin(), options.end());
     args.insert(args.end(), {program, dir.File("in.ppm"), dir.File("out.ppm")});
     RunResult r = RunVexlor(args);
@@ -55,7 +57,10 @@ TEST(CarryWarningTest, ApplyOnAPictureCountsExactly) {
   std::string warned = test::ReadFile(dir.File("out.ppm"));
   EXPECT_EQ(apply({"--no-warnings"}, "rd=rs-0.5;gd=gs;bd=gs*bs*0+1;"), "");
   EXPECT_EQ(test::ReadFile(dir.File("out.ppm")), warned);
-  EXPECT_EQ(apply({"--clamp"}, program), "");
+  RunResult clamped = RunVexlor({"apply", program, dir.File("in.ppm"), dir.File("out.ppm")});
+  EXPECT_EQ(clamped.status, 0);
+  EXPECT_EQ(clamped.err, "");
+  EXPECT_NE(test::ReadFile(dir.File("out.ppm")), warned);
   EXPECT_EQ(apply({}, "rd=rs*1.0039;gd=gs;bd=bs;"), "");  // 255 * 1.0039 = 255.99: still 255
   EXPECT_EQ(apply({}, "rd=sqrt(-1);gd=1/0;bd=bs;"), "");  // NaN and infinity pack as 0
 }
@@ -94,14 +99,21 @@ std::string StreamBytes(const std::vector<uint32_t>& pixels) {
 TEST(CarryWarningTest, StreamSumsItsFramesInOneLine) {
   std::string input;
   for (int i = 0; i < 3; ++i) input += StreamBytes(RedRamp().pixels);
-  RunResult r = RunVexlor({"stream", "--size", "256x2", "rd=rs*1.3;gd=gs;bd=bs;"}, input);
+  RunResult r = RunVexlor({"stream", "--size", "256x2", "--carry", "rd=rs*1.3;gd=gs;bd=bs;"}, input);
   EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.err, "vexlor: warning: 354 of 1536 pixels in 3 frames" + kTail);
-  r = RunVexlor({"stream", "--size", "256x2", "--clamp", "rd=rs*1.3;gd=gs;bd=bs;"}, input);
+  EXPECT_EQ(r.err, "vexlor: warning: frame 0: 118 of 512 pixels" + kTail +
+                       "vexlor: warning: 354 of 1536 pixels in 3 frames" + kTail);
+  // The first frame that carries is told of, numbered as the stream numbers it.
+  std::string calm(StreamBytes(std::vector<uint32_t>(512, 0x404040u)));
+  r = RunVexlor({"stream", "--size", "256x2", "--carry", "--start-frame", "7",
+                 "rd=rs*1.3;gd=gs;bd=bs;"}, calm + input.substr(0, calm.size()));
+  EXPECT_EQ(r.err, "vexlor: warning: frame 8: 118 of 512 pixels" + kTail +
+                       "vexlor: warning: 118 of 1024 pixels in 2 frames" + kTail);
+  r = RunVexlor({"stream", "--size", "256x2", "rd=rs*1.3;gd=gs;bd=bs;"}, input);
   EXPECT_EQ(r.err, "");
-  r = RunVexlor({"stream", "--size", "256x2", "--no-warnings", "rd=rs*1.3;gd=gs;bd=bs;"}, input);
+  r = RunVexlor({"stream", "--size", "256x2", "--carry", "--no-warnings", "rd=rs*1.3;gd=gs;bd=bs;"}, input);
   EXPECT_EQ(r.err, "");
-  r = RunVexlor({"stream", "--size", "256x2", "rd=rs*0.9;gd=gs;bd=bs;"}, input);
+  r = RunVexlor({"stream", "--size", "256x2", "--carry", "rd=rs*0.9;gd=gs;bd=bs;"}, input);
   EXPECT_EQ(r.err, "");
 }
 
@@ -112,10 +124,11 @@ TEST(CarryWarningTest, ApplyOnAVideoSumsItsFrames) {
       "ffmpeg -v error -y -f lavfi -i testsrc2=size=32x24:rate=10 -t 0.4 -c:v ffv1 -pix_fmt bgr0 " +
       test::ShellQuote(in));
   ASSERT_EQ(made.status, 0) << made.err;
-  RunResult r = RunVexlor({"apply", "rd=1;gd=gs;bd=bs;", in, out});
+  RunResult r = RunVexlor({"apply", "--carry", "rd=1;gd=gs;bd=bs;", in, out});
   EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(r.err, "vexlor: warning: 3072 of 3072 pixels in 4 frames" + kTail);
-  r = RunVexlor({"apply", "--clamp", "rd=1;gd=gs;bd=bs;", in, out});
+  EXPECT_EQ(r.err, "vexlor: warning: frame 0: 768 of 768 pixels" + kTail +
+                       "vexlor: warning: 3072 of 3072 pixels in 4 frames" + kTail);
+  r = RunVexlor({"apply", "rd=1;gd=gs;bd=bs;", in, out});
   EXPECT_EQ(r.err, "");
 }
 

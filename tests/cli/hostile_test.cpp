@@ -172,12 +172,18 @@ TEST(HostileInputTest, BytesAbove0x7FFailWhereTheFilterFailsOnThem) {
   // An invalid character in an expression: the program does not run.
   WriteFile(dir.File("bad.txt"), "rd=1;gd=\xff;bd=\xc3\xa9;");
   WriteFile(dir.File("out.png"), "keep me");
+  // apply and stream say why under their one line, as check does.
+  const std::string why = "\nstatement 2: gd=\xff\n  error at column 4: invalid expression "
+                          "(invalid character \"\xff\")\n    gd=\xff\n       ^\n";
   RunResult r = RunVexlor({"apply", "-f", dir.File("bad.txt"), dir.File("in.ppm"),
                            dir.File("out.png")});
-  ExpectRefused(r, 1, "the program does not run");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err.rfind("vexlor: the program does not run", 0), 0u) << r.err;
+  EXPECT_NE(r.err.find(why), std::string::npos) << r.err;
   EXPECT_EQ(ReadFile(dir.File("out.png")), "keep me");
   r = RunVexlor({"stream", "--size", "3x2", "-f", dir.File("bad.txt")}, std::string(24, 'x'));
-  ExpectRefused(r, 1, "the program does not run");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find(why), std::string::npos) << r.err;
   EXPECT_EQ(r.out, "");
   r = RunVexlor({"check", "-f", dir.File("bad.txt")});
   EXPECT_EQ(r.status, 1);
@@ -188,8 +194,13 @@ TEST(HostileInputTest, BytesAbove0x7FFailWhereTheFilterFailsOnThem) {
 
   // In a name or after the last ';' they have no effect, as in the filter.
   WriteFile(dir.File("dead.txt"), "rd=gs;\xc3\xa9t\xc3\xa9=1;gd=rs;bd=bs;\xff\xfe");
-  r = RunVexlor({"apply", "-f", dir.File("dead.txt"), dir.File("in.ppm"), dir.File("out.png")});
+  r = RunVexlor({"apply", "--exact-text", "--lenient", "-f", dir.File("dead.txt"),
+                 dir.File("in.ppm"), dir.File("out.png")});
   EXPECT_EQ(r.status, 0) << r.err;
+  // Without --lenient they are refused as parts that do nothing.
+  r = RunVexlor({"apply", "--exact-text", "-f", dir.File("dead.txt"), dir.File("in.ppm"),
+                 dir.File("out.png")});
+  EXPECT_EQ(r.status, 1) << r.err;
 }
 
 TEST(HostileInputTest, ProgramsTooLongOrTooDeepEndWithAMessage) {

@@ -65,7 +65,7 @@ TEST(JpegTest, ApplyReadsFfmpegsJpegAndWritesJpeg) {
   const char* program = "rd=gs;gd=rs;bd=1-bs;";
   ASSERT_EQ(RunVexlor({"apply", program, jpg, dir.File("out.png")}).status, 0);
   std::string png = ReadFile(dir.File("out.png"));
-  Picture expected{in.width, in.height, Rgb(MapLikeHost(program, false, in.pixels, in.width,
+  Picture expected{in.width, in.height, Rgb(MapLikeHost(program, true, in.pixels, in.width,
                                                         in.height, 0))};
   EXPECT_EQ(png, Bytes(cli::EncodePng(expected)));
   ASSERT_EQ(RunVexlor({"apply", program, jpg, dir.File("out.JPEG")}).status, 0);

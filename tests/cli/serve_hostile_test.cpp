@@ -303,7 +303,8 @@ TEST_F(HostileServeTest, NumbersOutOfTheirFieldsRangeAreRefusedByName) {
       EXPECT_EQ(json::parse(res->body)["error"], c.message) << c.body;
     }
   }
-  EXPECT_EQ(Post("/api/render", R"({"program":"rd=1;","frame":-2147483648})")->status, 200);
+  EXPECT_EQ(Post("/api/render", R"({"program":"rd=1;gd=1;bd=1;","frame":-2147483648})")->status,
+            200);
 }
 
 // A one-frame video is a video: frame 0 only, on every endpoint.
@@ -324,7 +325,7 @@ TEST_F(HostileServeTest, AOneFrameVideoHasFrameZeroOnly) {
     }
     EXPECT_EQ(client.Get("/api/source?frame=" + std::to_string(frame))->status, 400) << frame;
   }
-  std::string zero = json{{"program", "rd=1;"}, {"frame", 0}}.dump();
+  std::string zero = json{{"program", "rd=1;gd=1;bd=1;"}, {"frame", 0}}.dump();
   EXPECT_EQ(Post("/api/render", zero)->status, 200);
   EXPECT_EQ(Post("/api/check", zero)->status, 200);
   EXPECT_EQ(client.Get("/api/source?frame=0")->status, 200);

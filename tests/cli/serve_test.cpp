@@ -26,9 +26,12 @@ constexpr int32_t kWidth = 61, kHeight = 37;
 // A server on a noise picture (written to in.png for apply), in a thread.
 class ServeTest : public ::testing::Test {
  protected:
-  void Start(const std::string& programFile = "") {
+  // exact: texts run byte for byte and rendered with their warnings, as
+  // --exact-text --lenient have it.
+  void Start(const std::string& programFile = "", bool exact = false) {
     WritePicture(dir.File("in.png"), test::NoisePicture(kWidth, kHeight, 7));
     ServeOptions options;
+    options.exactText = options.lenient = exact;
     options.input = dir.File("in.png");
     options.programFile = programFile;
     options.program = "rd=rs;gd=gs;bd=bs;";
@@ -43,9 +46,9 @@ class ServeTest : public ::testing::Test {
     serving.join();
   }
 
-  void Restart(const std::string& programFile) {
+  void Restart(const std::string& programFile, bool exact = false) {
     TearDown();
-    Start(programFile);
+    Start(programFile, exact);
   }
 
   httplib::Result Post(const std::string& path, const json& body) {
@@ -55,7 +58,7 @@ class ServeTest : public ::testing::Test {
   // apply's output for a program, top line first.
   Picture Apply(const std::string& program, bool clamp, int32_t frame) {
     std::vector<std::string> args = {"apply", "--quiet"};
-    if (clamp) args.push_back("--clamp");
+    if (!clamp) args.push_back("--carry");
     args.insert(args.end(), {"--frame", std::to_string(frame), program, dir.File("in.png"),
                              dir.File("out.png")});
     test::RunResult r = RunVexlor(args);
@@ -120,17 +123,33 @@ TEST_F(ServeTest, CheckAgreesWithTheCommandsAndMarksWhereTheProblemIs) {
       "rd=rs *2;gd=gs;bd=bs;", "rd=rs;gd=foo;bd=bs;", "rd=2^3^2;", "",
       "x=1;rd=x;gd=x; bd=x;tail", "rd=\"q\\\\;gd=gs;", "r\xc3\xa9=1;rd=(1;",
   };
-  for (const char* program : programs) {
-    for (bool clamp : {false, true}) {
-      httplib::Result res = Post("/api/check", {{"program", program}, {"clamp", clamp}});
-      ASSERT_TRUE(res);
-      ASSERT_EQ(res->status, 200) << res->body;
-      json body = json::parse(res->body);
-      test::RunResult check = RunVexlor({"check", program});
-      EXPECT_EQ(body["report"], check.out) << program;
-      EXPECT_EQ(body["runs"], check.status == 0) << program;
-      EXPECT_EQ(body["testMessage"].get<std::string>() + "\n", RunVexlor({"test", program}).out);
-      EXPECT_EQ(body["scriptLine"], ScriptLine(Filter(program, clamp).settings()));
+  // Free-form and byte for byte, the server and the commands read alike.
+  for (bool exact : {false, true}) {
+    Restart("", exact);
+    std::vector<std::string> how;
+    if (exact) how.push_back("--exact-text");
+    auto command = [&](const char* name, const char* program) {
+      std::vector<std::string> args = {name};
+      args.insert(args.end(), how.begin(), how.end());
+      args.push_back(program);
+      return RunVexlor(args);
+    };
+    for (const char* program : programs) {
+      for (bool clamp : {false, true}) {
+        httplib::Result res = Post("/api/check", {{"program", program}, {"clamp", clamp}});
+        ASSERT_TRUE(res);
+        ASSERT_EQ(res->status, 200) << res->body;
+        json body = json::parse(res->body);
+        test::RunResult check = command("check", program);
+        EXPECT_EQ(body["report"], check.out) << program;
+        EXPECT_EQ(body["runs"], check.status == 0) << program;
+        EXPECT_EQ(body["testMessage"].get<std::string>() + "\n", command("test", program).out);
+        std::string runsAs = body["runsAs"];
+        if (exact) {
+          EXPECT_EQ(runsAs, program);
+        }
+        EXPECT_EQ(body["scriptLine"], ScriptLine(Filter(runsAs, clamp).settings()));
+      }
     }
   }
   json cut = json::parse(Post("/api/check", {{"program", "rd=rs *2;gd=gs;bd=bs;"}})->body);
@@ -157,18 +176,21 @@ std::vector<std::string> LinesAfter(const std::string& text, const std::string& 
 }
 
 TEST_F(ServeTest, WarningsAreApplysAndHintsAreChecks) {
-  // Values stay within 0..1, so apply warns about the program only.
+  // Values stay within 0..1, so apply warns about the program only; the
+  // plug-in's reading has the most to warn about.
+  Restart("", true);
   const char* running[] = {
       "rd=rs;gd=gs;bd=bs;", "rd=rs;\ngd=gs;\nbd=bs;", "rd=rs *2;gd=gs;bd=bs;",
       "rd=rs,gd=gs,bd=bs", "", "Rd=rs;gd=gs;", "rd=rs;gd=gs;bd=bs;x =1;y=2 3;tail",
   };
   for (const char* program : running) {
     json body = json::parse(Post("/api/check", {{"program", program}})->body);
-    test::RunResult apply =
-        RunVexlor({"apply", "--quiet", program, dir.File("in.png"), dir.File("out.png")});
+    test::RunResult apply = RunVexlor({"apply", "--quiet", "--exact-text", "--lenient", program,
+                                       dir.File("in.png"), dir.File("out.png")});
     ASSERT_EQ(apply.status, 0) << program << apply.err;
     EXPECT_EQ(body["warnings"], LinesAfter(apply.err, "vexlor: warning: ")) << program;
-    EXPECT_EQ(body["hints"], LinesAfter(RunVexlor({"check", program}).out, "hint: ")) << program;
+    EXPECT_EQ(body["hints"], LinesAfter(RunVexlor({"check", "--exact-text", program}).out, "hint: "))
+        << program;
   }
   EXPECT_EQ(json::parse(Post("/api/check", {{"program", "rd=rs;gd=gs;bd=bs;"}})->body)["warnings"],
             json::array());
@@ -185,6 +207,34 @@ TEST_F(ServeTest, WarningsAreApplysAndHintsAreChecks) {
 }
 
 TEST_F(ServeTest, NoEffectRangesAreTheReportsNotes) {
+  // Free-form: the ranges stand in the page's text, comments and blanks
+  // counted, though the report speaks of the text that runs.
+  json body = json::parse(
+      Post("/api/check", {{"program", "# c\nrd = rs;\n  pi = 1;\ngd=gs;bd=bs"}})->body);
+  EXPECT_EQ(body["runsAs"], "rd=rs;pi=1;gd=gs;bd=bs;");
+  ASSERT_EQ(body["noEffect"].size(), 1u) << body.dump();
+  EXPECT_EQ(body["noEffect"][0]["start"], 15);
+  EXPECT_EQ(body["noEffect"][0]["end"], 17);
+  EXPECT_EQ(body["statements"][1]["start"], 15);
+  EXPECT_EQ(body["statements"][1]["end"], 21);
+  EXPECT_EQ(body["doesWhatItSays"], false);
+  // Render refuses what cannot do what it says, and text that joins tokens.
+  httplib::Result res = Post("/api/render", {{"program", "rd=rs;\ngd=gs;"}});
+  ASSERT_TRUE(res);
+  EXPECT_EQ(res->status, 422);
+  json refused = json::parse(res->body);
+  EXPECT_EQ(refused["runs"], true);
+  EXPECT_EQ(refused["doesWhatItSays"], false);
+  EXPECT_EQ(refused["warnings"].size(), 1u) << res->body;
+  EXPECT_TRUE(refused["message"].get<std::string>().starts_with(
+      "the program cannot do what it says: bd never assigned"))
+      << res->body;
+  res = Post("/api/render", {{"program", "rd=1\n2;gd=gs;bd=bs;"}});
+  EXPECT_EQ(res->status, 422);
+  refused = json::parse(res->body);
+  EXPECT_EQ(refused["refusedAt"], 4) << res->body;
+  EXPECT_EQ(refused["runs"], false);
+  Restart("", true);
   struct Case {
     const char* program;
     std::vector<std::pair<int, int>> ranges;  // in UTF-16 units
@@ -214,11 +264,17 @@ TEST_F(ServeTest, NoEffectRangesAreTheReportsNotes) {
 }
 
 TEST_F(ServeTest, TheApplyCommandLineMakesTheRenderedPicture) {
-  const char* programs[] = {"rd=gs;gd=rs;bd=bs;", "rd=rs;gd=gs;bd=bs;it's $HOME `x`"};
+  const char* programs[] = {"rd=gs;gd=rs;bd=bs;", "# it's $HOME `x`\nrd = gs;\ngd = rs;\nbd = bs",
+                            "rd=rs;gd=gs;bd=bs;it's $HOME `x`"};
   for (const char* program : programs) {
+    // The last program runs only byte for byte, with its warning.
+    if (program == programs[2]) Restart("", true);
     json body = {{"program", program}, {"clamp", true}, {"frame", 3}};
     std::string line = json::parse(Post("/api/check", body)->body)["applyCommand"];
-    ASSERT_TRUE(line.starts_with("vexlor apply --clamp --frame 3 ")) << line;
+    ASSERT_TRUE(line.starts_with(program == programs[2]
+                                     ? "vexlor apply --exact-text --lenient --frame 3 "
+                                     : "vexlor apply --frame 3 "))
+        << line;
     test::RunResult run = RunShell("cd " + test::ShellQuote(dir.path) + " && \"$VEXLOR\"" +
                                    line.substr(6));
     ASSERT_EQ(run.status, 0) << line << run.err;

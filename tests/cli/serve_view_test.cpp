@@ -73,7 +73,7 @@ std::string PixelCommand(const std::string& program, bool clamp, int32_t frame, 
                                    std::to_string(px >> 16 & 255) + "," +
                                        std::to_string(px >> 8 & 255) + "," +
                                        std::to_string(px & 255)};
-  if (clamp) args.push_back("--clamp");
+  if (!clamp) args.push_back("--carry");
   args.push_back(program);
   test::RunResult r = RunVexlor(args);
   EXPECT_EQ(r.status, 0) << r.err;
@@ -195,7 +195,8 @@ TEST_F(ServeViewTest, PreviewsAreTheFormatAndSizeAskedForAndExactPngIsTheDefault
 }
 
 TEST_F(ServeViewTest, CarryWarningComesWithARenderThatCarriesWithoutClamp) {
-  httplib::Result carries = Post("/api/render", {{"program", "rd=rs*4;gd=gs;bd=bs;"}});
+  httplib::Result carries =
+      Post("/api/render", {{"program", "rd=rs*4;gd=gs;bd=bs;"}, {"clamp", false}});
   ASSERT_EQ(carries->status, 200);
   EXPECT_NE(carries->get_header_value("X-Carry-Warning").find("carr"), std::string::npos);
   httplib::Result clamped =

@@ -51,13 +51,13 @@ TEST(StreamTest, EachFrameEqualsTheFrameMappingWithItsFrameNumber) {
   for (const char* program : {"rd=rs*2;gd=rand();bd=fr/100;", "rd=1-rs;gd=gs;bd=bs;"}) {
     for (bool clamp : {false, true}) {
       std::vector<std::string> args = {"stream", "--size", "6x5", "--start-frame", "-1", program};
-      if (clamp) args.insert(args.begin() + 1, "--clamp");
+      if (!clamp) args.insert(args.begin() + 1, "--carry");
       RunResult r = RunVexlor(args, Concat(frames));
       ASSERT_EQ(r.status, 0) << r.err;
-      // Without --clamp the carries' line may be all it says.
-      EXPECT_TRUE(r.err.empty() || (!clamp && r.err.starts_with("vexlor: warning: ") &&
-                                    r.err.ends_with("limits each channel to 0..1\n") &&
-                                    std::count(r.err.begin(), r.err.end(), '\n') == 1))
+      // With --carry the carries' lines (the first frame's, the run's) may be all it says.
+      EXPECT_TRUE(r.err.empty() || (!clamp && r.err.starts_with("vexlor: warning: frame ") &&
+                                    r.err.ends_with("is limited to 0..1\n") &&
+                                    std::count(r.err.begin(), r.err.end(), '\n') == 2))
           << r.err;
       EXPECT_TRUE(r.out == Expected(program, clamp, frames, -1)) << program;
     }
@@ -78,11 +78,11 @@ TEST(StreamTest, PartialLastFrameIsAnErrorAfterTheCompleteFrames) {
 TEST(StreamTest, FramesOptionStopsEarlyAndEmptyInputIsNoFrames) {
   auto frames = Frames(4);
   RunResult r = RunVexlor({"stream", "--size=6x5", "--frames", "2", "--start-frame", "10",
-                           "rd=fr/64;"},
+                           "rd=fr/64;gd=0;bd=0;"},
                           Concat(frames));
   ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_TRUE(r.out == Expected("rd=fr/64;", false, {frames[0], frames[1]}, 10));
-  r = RunVexlor({"stream", "--size", "6x5", "rd=1;"}, "");
+  EXPECT_TRUE(r.out == Expected("rd=fr/64;gd=0;bd=0;", false, {frames[0], frames[1]}, 10));
+  r = RunVexlor({"stream", "--size", "6x5", "rd=1;gd=1;bd=1;"}, "");
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.out, "");
 }
@@ -133,7 +133,8 @@ TEST(StreamTest, BadCommandLinesAreUsageErrors) {
 
 TEST(StreamTest, FrameNumbersMayNotPassTheLargest) {
   auto frames = Frames(3);
-  RunResult r = RunVexlor({"stream", "--size", "6x5", "--start-frame", "2147483646", "rd=1;"},
+  RunResult r = RunVexlor({"stream", "--size", "6x5", "--start-frame", "2147483646",
+                           "rd=1;gd=1;bd=1;"},
                           Concat(frames));
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.out.size(), 2u * kW * kH * 4);

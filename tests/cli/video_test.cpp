@@ -86,7 +86,7 @@ TEST(VideoTest, FramesEqualTheFrameMappingWithAndWithoutClampAndRand) {
   for (const Case& c : cases) {
     std::string out = dir.File("out.mkv");
     std::vector<std::string> args = {"--codec", "ffv1", c.program, in, out};
-    if (c.clamp) args.insert(args.begin(), "--clamp");
+    if (!c.clamp) args.insert(args.begin(), "--carry");
     RunResult r = Apply(args);
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, "");
@@ -330,7 +330,7 @@ TEST(VideoTest, RandSeedStartsTheGeneratorForVideosPicturesAndStreams) {
   std::vector<std::vector<uint32_t>> source = Frames(in), got = Frames(out);
   RandSetState(4242);
   for (size_t i = 0; i < source.size(); ++i)
-    EXPECT_EQ(Rgb(got[i]), Rgb(MapLikeHost(program, false, source[i], kWidth, kHeight, int32_t(i))));
+    EXPECT_EQ(Rgb(got[i]), Rgb(MapLikeHost(program, true, source[i], kWidth, kHeight, int32_t(i))));
 
   Picture picture = NoisePicture(9, 5, 7);
   WriteFile(dir.File("in.ppm"), Bytes(cli::EncodePpm(picture)));
@@ -339,14 +339,14 @@ TEST(VideoTest, RandSeedStartsTheGeneratorForVideosPicturesAndStreams) {
                 .status,
             0);
   RandSetState(99);
-  cli::Picture expected{9, 5, Rgb(MapLikeHost(program, false, picture.pixels, 9, 5, 0))};
+  cli::Picture expected{9, 5, Rgb(MapLikeHost(program, true, picture.pixels, 9, 5, 0))};
   EXPECT_EQ(ReadFile(dir.File("out.ppm")), Bytes(cli::EncodePpm(expected)));
 
   RunResult r = RunVexlor({"stream", "--size", "9x5", "--rand-seed", "99", program},
                           std::string(9 * 5 * 4, '\0'));
   ASSERT_EQ(r.status, 0);
   RandSetState(99);
-  std::vector<uint32_t> words = MapLikeHost(program, false, std::vector<uint32_t>(45), 9, 5, 0);
+  std::vector<uint32_t> words = MapLikeHost(program, true, std::vector<uint32_t>(45), 9, 5, 0);
   EXPECT_EQ(r.out, std::string(reinterpret_cast<const char*>(words.data()), 45 * 4));
   EXPECT_EQ(RunVexlor({"stream", "--size", "1x1", "--rand-seed", "-1", program}).status, 2);
 }

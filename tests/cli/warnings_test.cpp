@@ -3,6 +3,7 @@
 // apply and stream print them first, never changing what they write.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
 #include <regex>
 
@@ -88,19 +89,27 @@ TEST(WarningsTest, TheDemosProgramsGetNone) {
   for (const std::string& p : programs) EXPECT_EQ(Joined(ProgramWarnings(p)), "") << p;
 }
 
-TEST(WarningsTest, ApplyWarnsFirstWithoutChangingItsOutput) {
+TEST(WarningsTest, ApplyRefusesWhatCannotDoWhatItSaysAndLenientWarnsFirst) {
   test::ScratchDir dir;
   Picture in = test::NoisePicture(9, 7, 4);
   test::WriteFile(dir.File("in.ppm"), test::Bytes(EncodePpm(in)));
   test::WriteFile(dir.File("lines.txt"), "y=rand();\nrd=y;\ngd=y;\nbd=y;\n");
   // rand() in a warned-about program: checking it leaves the generator alone.
   const std::string program = "rd=rand();gd=rand();bd=rs;pi=1;";
-  RunResult quiet = RunVexlor({"apply", "--reference", "--no-warnings", program,
+  RunResult refused = RunVexlor({"apply", "--reference", program, dir.File("in.ppm"),
+                                 dir.File("a.ppm")});
+  EXPECT_EQ(refused.status, kExitData);
+  EXPECT_EQ(refused.err,
+            "vexlor: the program cannot do what it says:\n"
+            "  statement 4: assigns nothing: \"pi\" is a constant and cannot be assigned; fix: "
+            "give the variable another name\n(--lenient runs it as the plug-in would)\n");
+  EXPECT_FALSE(std::filesystem::exists(dir.File("a.ppm")));
+  RunResult quiet = RunVexlor({"apply", "--reference", "--lenient", "--no-warnings", program,
                                dir.File("in.ppm"), dir.File("a.ppm")});
   EXPECT_EQ(quiet.status, 0);
   EXPECT_EQ(quiet.err, "");
-  RunResult warned = RunVexlor({"apply", "--reference", "--quiet", program, dir.File("in.ppm"),
-                                dir.File("b.ppm")});
+  RunResult warned = RunVexlor({"apply", "--reference", "--lenient", "--quiet", program,
+                                dir.File("in.ppm"), dir.File("b.ppm")});
   EXPECT_EQ(warned.status, 0);
   EXPECT_EQ(warned.err,
             "vexlor: warning: statement 4: assigns nothing: \"pi\" is a constant and cannot be "
@@ -110,8 +119,17 @@ TEST(WarningsTest, ApplyWarnsFirstWithoutChangingItsOutput) {
   EXPECT_EQ(ReadPicture(dir.File("a.ppm")).pixels,
             test::Rgb(test::MapLikeHost(program, false, in.pixels, 9, 7, 0)));
 
-  RunResult lines = RunVexlor({"apply", "-f", dir.File("lines.txt"), dir.File("in.ppm"),
-                               dir.File("c.png")});
+  // One statement per line runs as written; byte for byte, only its first
+  // line assigns anything.
+  RunResult free = RunVexlor({"apply", "-f", dir.File("lines.txt"), dir.File("in.ppm"),
+                              dir.File("c.png")});
+  EXPECT_EQ(free.status, 0);
+  EXPECT_EQ(free.err, "");
+  RunResult joined = RunVexlor({"apply", "--exact-text", "y=rand();rd=y;gd=y;bd=y;",
+                                dir.File("in.ppm"), dir.File("d.png")});
+  EXPECT_EQ(test::ReadFile(dir.File("c.png")), test::ReadFile(dir.File("d.png")));
+  RunResult lines = RunVexlor({"apply", "--exact-text", "--lenient", "-f", dir.File("lines.txt"),
+                               dir.File("in.ppm"), dir.File("c.png")});
   EXPECT_EQ(lines.status, 0);
   EXPECT_EQ(lines.err.rfind("vexlor: warning: statement 2: assigns nothing: a line break before "
                             "the name makes \"\\nrd\" no name",
@@ -125,8 +143,16 @@ TEST(WarningsTest, ApplyWarnsFirstWithoutChangingItsOutput) {
 
 TEST(WarningsTest, StreamWarnsFirstAndTakesDashS) {
   std::string frame(4 * 4 * 2, '\x40');
-  RunResult a = RunVexlor({"stream", "-s", "4x2", "rd=rs;gd=gs;"}, frame);
-  RunResult b = RunVexlor({"stream", "--size", "4x2", "--no-warnings", "rd=rs;gd=gs;"}, frame);
+  RunResult refused = RunVexlor({"stream", "-s", "4x2", "rd=rs;gd=gs;"}, frame);
+  EXPECT_EQ(refused.status, kExitData);
+  EXPECT_EQ(refused.out, "");
+  EXPECT_NE(refused.err.find("  bd never assigned: such a channel is 0 at every pixel; fix: "
+                             "assign it, e.g. bd=bs;\n"),
+            std::string::npos)
+      << refused.err;
+  RunResult a = RunVexlor({"stream", "-s", "4x2", "--lenient", "rd=rs;gd=gs;"}, frame);
+  RunResult b = RunVexlor({"stream", "--size", "4x2", "--lenient", "--no-warnings", "rd=rs;gd=gs;"},
+                          frame);
   EXPECT_EQ(a.status, 0);
   EXPECT_EQ(a.err, "vexlor: warning: bd never assigned: such a channel is 0 at every pixel; fix: "
                    "assign it, e.g. bd=bs;\n");
@@ -143,11 +169,15 @@ TEST(PixelTest, BytesClampAndThePackedWord) {
   RunResult r = RunVexlor({"pixel", "--bytes", "128,64,32", "rd=rs;gd=gs;bd=bs;"});
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.out, "0.5 0.25 0.125\n");
-  r = RunVexlor({"pixel", "--bytes", "200,100,50", "--packed", "rd=rs*1.5;gd=gs;bd=bs;"});
+  r = RunVexlor({"pixel", "--bytes", "200,100,50", "--carry", "rd=rs*1.5;gd=gs;bd=bs;"});
   EXPECT_EQ(r.out, "1.171875 0.390625 0.1953125\n0x012C6432\n");  // red 300 carries
+  r = RunVexlor({"pixel", "--bytes", "200,100,50", "--packed", "rd=rs*1.5;gd=gs;bd=bs;"});
+  EXPECT_EQ(r.out, "1.171875 0.390625 0.1953125\n0x00FF6432\n");  // clamped by default
+  r = RunVexlor({"pixel", "--rgb", "1,1,1", "--packed", "rd=rs;gd=gs;bd=bs;"});
+  EXPECT_EQ(r.out, "1 1 1\n0x00FFFFFF\n");  // white stays white
   r = RunVexlor({"pixel", "--bytes", "200,100,50", "--clamp", "rd=rs*1.5;gd=gs;bd=-bs;"});
   EXPECT_EQ(r.out, "1.171875 0.390625 -0.1953125\n0x00FF6400\n");
-  r = RunVexlor({"pixel", "--packed", "rd=0;gd=0;bd=-1/256;"});
+  r = RunVexlor({"pixel", "--carry", "rd=0;gd=0;bd=-1/256;"});
   EXPECT_EQ(r.out, "0 0 -0.00390625\n0xFFFFFFFF\n");
   for (const char* bad : {"256,0,0", "1.5,0,0", "-1,0,0", "1,2", "a,b,c", "1,2,3,4"})
     EXPECT_EQ(RunVexlor({"pixel", "--bytes", bad, "rd=1;"}).status, kExitUsage) << bad;

@@ -25,11 +25,12 @@ cp "$plugin" "$tmp/lib/vexlor.so"
 export FREI0R_PATH=$tmp/lib GST_REGISTRY=$tmp/gst-registry.bin
 cd "$tmp" || exit 1
 
-# The programs: name | apply's options | program.
+# The programs: name | apply's options | program. The plug-in's clamp is off
+# unless set, as the host plug-in's "Verify 0-1 limits": apply's --carry.
 programs=(
-  "rand-fr||n=rand();rd=rs+n*0.2;gd=gs*fr/9;bd=if(fr>5,bs,1-bs);"
+  "rand-fr|--carry|n=rand();rd=rs+n*0.2;gd=gs*fr/9;bd=if(fr>5,bs,1-bs);"
   "clamp-rand|--clamp|t=rand()*2-0.5;rd=rs*1.6+t;gd=gs-0.3;bd=bs+fr/12;"
-  "carry||rd=rs*3;gd=gs+gs;bd=-bs*rand();"
+  "carry|--carry|rd=rs*3;gd=gs+gs;bd=-bs*rand();"
 )
 bad_program='rd=rs;gd=sine(gs);bd=bs;'
 
@@ -75,7 +76,7 @@ test_ffmpeg() {
   local entry name options program clamp
   for entry in "${programs[@]}"; do
     IFS='|' read -r name options program <<<"$entry"
-    clamp=n; [ -n "$options" ] && clamp=y
+    clamp=n; [ "$options" = --clamp ] && clamp=y
     check "ffmpeg $name" bash -c 'ffmpeg_run "$1" out.raw && same out.raw "$2"' _ \
       "'$program'|$clamp" "ref-$name.raw"
   done
@@ -88,7 +89,7 @@ test_ffmpeg() {
     _ "'${programs[0]##*|}'|n|25|ms|2"
   # At 30000/1001 frames per second fr still counts the frames.
   ffmpeg -v error -i clip.mkv -vf setpts=N/TB/30000*1001 -r 30000/1001 -c:v ffv1 clip30.mkv
-  "$vexlor" apply --quiet --codec ffv1 'rd=fr/16;gd=gs;bd=bs;' clip30.mkv ref30.mkv && raw ref30.mkv ref30.raw
+  "$vexlor" apply --quiet --carry --codec ffv1 'rd=fr/16;gd=gs;bd=bs;' clip30.mkv ref30.mkv && raw ref30.mkv ref30.raw
   check "ffmpeg at 30000/1001" bash -c 'printf "%s\n" \
     "frei0r=vexlor:filter_params='"'"'rd=fr/16;gd=gs;bd=bs;'"'"'|n|30000/1001" > g30.txt &&
     ffmpeg -v error -i clip30.mkv -filter_script:v g30.txt -f rawvideo -pix_fmt gbrp -y out.raw &&
@@ -130,7 +131,7 @@ test_melt() {
   local entry name options program clamp
   for entry in "${programs[@]}"; do
     IFS='|' read -r name options program <<<"$entry"
-    clamp=0; [ -n "$options" ] && clamp=1
+    clamp=0; [ "$options" = --clamp ] && clamp=1
     check "melt $name" bash -c 'melt_run out.raw clip.mkv -filter frei0r.vexlor \
       "program=0=\"$1\"" clamp="$2" && same out.raw "$3"' _ "$program" "$clamp" "ref-$name.raw"
   done
@@ -159,7 +160,7 @@ MLT
   # pixels; one with rand() is told about.
   check "melt slices: same pixels without rand()" bash -c 'melt_run out.raw clip.mkv \
     -filter frei0r.vexlor "program=0=\"rd=rs*rs;gd=gs*fr/9;bd=1-bs;\"" threads=2 &&
-    "$1" apply --quiet --codec ffv1 "rd=rs*rs;gd=gs*fr/9;bd=1-bs;" clip.mkv ref-s.mkv &&
+    "$1" apply --quiet --carry --codec ffv1 "rd=rs*rs;gd=gs*fr/9;bd=1-bs;" clip.mkv ref-s.mkv &&
     raw ref-s.mkv ref-s.raw && same out.raw ref-s.raw' _ "$vexlor"
   check "melt bad program: frames unchanged" bash -c 'melt_run out.raw clip.mkv \
     -filter frei0r.vexlor "program=0=\"$1\"" 2>err.txt && same out.raw clip.raw &&
@@ -189,7 +190,7 @@ test_gst() {
   ffmpeg -v error -i clip.mkv -f rawvideo -pix_fmt bgra -y clip.bgra
   for entry in "${programs[@]}"; do
     IFS='|' read -r name options program <<<"$entry"
-    clamp=false; [ -n "$options" ] && clamp=true
+    clamp=false; [ "$options" = --clamp ] && clamp=true
     check "gst $name" bash -c 'gst_run out.raw "program=$1" clamp="$2" && same out.raw "$3"' _ \
       "$program" "$clamp" "ref-$name.raw"
   done

@@ -31,7 +31,7 @@ RUNNER = None
 
 
 def pixel_args(program, rgb, frame):
-    args = ["pixel"]
+    args = ["pixel", "--exact-text"]
     if rgb is not None:
         args += ["--rgb", ",".join(rgb)]
     if frame is not None:
@@ -52,7 +52,7 @@ def expected(command, program, rgb, frame, events=None):
 
 
 def actual(vexlor, command, program, rgb, frame, timeout):
-    args = ["test", program] if command == "test" else pixel_args(program, rgb, frame)
+    args = ["test", "--exact-text", program] if command == "test" else pixel_args(program, rgb, frame)
     return RUNNER.run(args, timeout)
 
 
@@ -104,7 +104,7 @@ def report(args, index, program, rgb, frame, diffs):
           % (index, args.seed, args.seed, index))
     print("  program: %r" % program)
     for command, (want, got) in diffs:
-        cmd = ["vexlor", "test", program] if command == "test" else \
+        cmd = ["vexlor", "test", "--exact-text", program] if command == "test" else \
             ["vexlor"] + pixel_args(program, rgb, frame)
         print("  %s:" % command)
         print("    command:  %s" % " ".join(shlex.quote(os.fsdecode(a) if isinstance(a, bytes)

@@ -157,6 +157,9 @@ class Generator:
     def call(self, depth):
         if self.chance(0.55):
             fn = self.pick(UNARY)
+            if self.rare(0.05):
+                return fn + "(" + self.operand(depth + 1) + self.pick(BAD_OPS) + \
+                    self.operand(depth + 1) + ")"
             if not self.rare(0.1):
                 return fn + "(" + self.expr(depth + 1) + ")"
             return fn + self.pick(["()", "", "(1,2)", " (1)", "(1", "(()", "\t(2)", "2"])
@@ -169,6 +172,10 @@ class Generator:
         else:
             fn, count = "if", (self.pick([0, 1, 2, 4]) if self.rare(0.2) else 3)
         args = [self.expr(depth + 1) for _ in range(count)]
+        if args and self.rare(0.1):
+            # A refused operator inside one argument, at any position.
+            i = self.r.randrange(len(args))
+            args[i] = self.operand(depth + 1) + self.pick(BAD_OPS) + self.operand(depth + 1)
         text = fn + "(" + ("," + self.blank()).join(args) + ")"
         if self.rare(0.06):
             text = self.damage_list(text, fn, args)

@@ -174,6 +174,7 @@ class ReadStage {
 Picture FilterFrame(const VideoJob& job, const Picture& in, int64_t index) {
   Picture out{in.width, in.height, std::vector<uint32_t>(in.pixels.size())};
   job.filter->Map(in.View(), out.View(), static_cast<int32_t>(index));
+  if (job.frameDone) job.frameDone(index);
   return out;
 }
 
