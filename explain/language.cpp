@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "engine/engine.h"
+#include "explain/quirks.h"
 #include "pixel/statements.h"
 
 namespace vexlor {
@@ -37,7 +38,7 @@ constexpr Text kTexts[] = {
     {Fn::kLog, 0, "natural logarithm; -infinity at 0, NaN below", "rd=log(1+rs)/log(2);"},
     {Fn::kLog10, 0, "logarithm to base 10", "rd=log10(1+rs*9);"},
     {Fn::kRad, 0, "degrees to radians: x times 0.01745329251988889", "rd=sin(rad(rs*180));"},
-    {Fn::kRound, 0, "trunc(x+0.5): round(2.5) is 3, round(-1.2) is 0, round(-1.7) is -1",
+    {Fn::kRound, 0, kQuirkNotes[kQuirkRound].data(),
      "rd=round(rs*4)/4;"},
     {Fn::kSin, 0, "sine of radians", "rd=sin(rs*pi);"},
     {Fn::kSinh, 0, "hyperbolic sine", "rd=sinh(rs);"},
@@ -55,7 +56,7 @@ constexpr Text kTexts[] = {
      "the largest argument; a NaN is passed over, unless it is the last argument: then the "
      "result is NaN",
      "rd=max(rs,gs,bs);"},
-    {Fn::kMed, 0, "the mean of its arguments (not the median)", "rd=med(rs,gs,bs);"},
+    {Fn::kMed, 0, kQuirkNotes[kQuirkMed].data(), "rd=med(rs,gs,bs);"},
     {Fn::kMin, 0,
      "the smallest argument; a NaN is passed over, unless it is the last argument: then the "
      "result is NaN",
@@ -122,7 +123,7 @@ constexpr const char* kBuiltinTexts[kBuiltinCount][2] = {
 // The constants' texts, by name.
 const char* ConstantText(std::string_view name) {
   if (name == "pi") return "3.14159265358, to 12 digits only";
-  if (name == "e") return "2.85: not Euler's number (exp(1) is that)";
+  if (name == "e") return kQuirkNotes[kQuirkE].data();
   return "";
 }
 

@@ -12,7 +12,11 @@ namespace vexlor {
 // order of the table of oddities.
 std::vector<std::string> QuirkNotes(std::string_view expression);
 
-// Every oddity's note, in the table's order, for the help and the manual.
+// The oddities, in the order of their notes.
+enum Quirk { kQuirkE, kQuirkMed, kQuirkRound, kQuirkTrunc, kQuirkSignBeforePower, kQuirkDivision };
+
+// Every oddity's note, in the table's order, for the help, the manual and the
+// editor's reference of the language.
 inline constexpr std::string_view kQuirkNotes[] = {
     "e is 2.85 here, not Euler's number; write 2.718281828459045 for that",
     "med(...) is the mean of its arguments here, not the median",
