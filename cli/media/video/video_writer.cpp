@@ -306,12 +306,37 @@ VideoWriter::VideoWriter(const VideoJob& job, const VideoReader& reader, int64_t
   // Streams this muxer marks experimental (FLAC or Opus in MP4) are copied
   // too: players read them.
   format_->strict_std_compliance = FF_COMPLIANCE_EXPERIMENTAL;
-
-  // Encoder options: the encoder's defaults, then the user's.
-  const AVCodec* codec = ChooseEncoder(job.output, job.codec, *muxer);
   const AVStream& in = *reader.stream();
-  AVPixelFormat target = ChoosePixelFormat(*codec, PixelFormatOption(job));
-  if (!PixelFormatOption(job)) target = DeeperFormat(*codec, target, DepthOf(in.codecpar->format));
+  Upright upright = UprightFor(in, *muxer);
+  if (!upright.filter.empty())
+    Say(job, job.output + ": a ." + Extension(job.output) +
+                 " file keeps no rotation; the frames are turned upright (" + upright.words +
+                 "), as players show the input");
+  EncoderChoice choice = OpenEncoder(job, *muxer, upright.swapsSize);
+  // The display matrix goes with the stream unless the frames were turned.
+  AddVideoStream(job, *muxer, upright.filter.empty());
+  AddCopiedStreams(job, *muxer);
+  OpenFile(job);
+
+  AVFrame like{};
+  like.width = reader.width();
+  like.height = reader.height();
+  like.format = AV_PIX_FMT_BGR0;
+  std::string middle = upright.filter;
+  if (!choice.colour.empty()) middle += (middle.empty() ? "" : ",") + choice.colour;
+  converter_ = std::make_unique<av::Converter>(like, in.time_base, choice.pictureAspect,
+                                               choice.target, middle);
+}
+
+VideoWriter::EncoderChoice VideoWriter::OpenEncoder(const VideoJob& job,
+                                                    const AVOutputFormat& muxer, bool swapsSize) {
+  // Encoder options: the encoder's defaults, then the user's.
+  const AVCodec* codec = ChooseEncoder(job.output, job.codec, muxer);
+  const AVStream& in = *reader_.stream();
+  EncoderChoice choice;
+  choice.target = ChoosePixelFormat(*codec, PixelFormatOption(job));
+  if (!PixelFormatOption(job))
+    choice.target = DeeperFormat(*codec, choice.target, DepthOf(in.codecpar->format));
   AVDictionary* options = nullptr;
   if (const EncoderRow* row = EncoderDefaults(*codec))
     av_dict_parse_string(&options, row->options, "=", ":", 0);
@@ -324,39 +349,34 @@ VideoWriter::VideoWriter(const VideoJob& job, const VideoReader& reader, int64_t
   AVCodecContext& enc = *encoder_;
   piece_ = IsPiece(job);
   if (piece_) ClosePieceStart(*codec, enc, &options);
-  Upright upright = UprightFor(in, *muxer);
-  if (!upright.filter.empty())
-    Say(job, job.output + ": a ." + Extension(job.output) +
-                 " file keeps no rotation; the frames are turned upright (" + upright.words +
-                 "), as players show the input");
-  enc.width = upright.swapsSize ? reader.height() : reader.width();
-  enc.height = upright.swapsSize ? reader.width() : reader.height();
-  enc.pix_fmt = target;
+  enc.width = swapsSize ? reader_.height() : reader_.width();
+  enc.height = swapsSize ? reader_.width() : reader_.height();
+  enc.pix_fmt = choice.target;
   enc.sample_aspect_ratio = in.sample_aspect_ratio.num > 0 ? in.sample_aspect_ratio
                                                             : in.codecpar->sample_aspect_ratio;
-  AVRational pictureAspect = enc.sample_aspect_ratio;
-  if (upright.swapsSize && enc.sample_aspect_ratio.num > 0)
+  choice.pictureAspect = enc.sample_aspect_ratio;
+  if (swapsSize && enc.sample_aspect_ratio.num > 0)
     enc.sample_aspect_ratio = av_inv_q(enc.sample_aspect_ratio);
   enc.framerate = FrameRate(in);
   // AVI and YUV4MPEG count frames rather than keep times; MPEG-4 part 2
   // takes time bases of at most 65535 ticks a second.
-  std::string_view muxerName = muxer->name;
-  constantRate_ = (muxer->flags & AVFMT_NOTIMESTAMPS) || muxerName == "avi" ||
+  std::string_view muxerName = muxer.name;
+  constantRate_ = (muxer.flags & AVFMT_NOTIMESTAMPS) || muxerName == "avi" ||
                   muxerName == "yuv4mpegpipe" ||
                   (codec->id == AV_CODEC_ID_MPEG4 && in.time_base.den > 65535);
   enc.time_base = constantRate_ ? av_inv_q(enc.framerate) : in.time_base;
   if (constantRate_ && job.warnings) driftLine_ = ConstantRateLine(job, enc.framerate);
-  std::string colour = ColourFilter(*in.codecpar, target);
+  choice.colour = ColourFilter(*in.codecpar, choice.target);
   enc.color_primaries = in.codecpar->color_primaries;
   enc.color_trc = in.codecpar->color_trc;
-  if (!colour.empty() || in.codecpar->color_space == AVCOL_SPC_RGB) {
+  if (!choice.colour.empty() || in.codecpar->color_space == AVCOL_SPC_RGB) {
     enc.colorspace = in.codecpar->color_space;
     enc.color_range = in.codecpar->color_range;
   }
   enc.chroma_sample_location = in.codecpar->chroma_location;
-  SayDepth(job, in, target, enc);
+  SayDepth(job, in, choice.target, enc);
   enc.thread_count = 0;
-  if (muxer->flags & AVFMT_GLOBALHEADER) enc.flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+  if (muxer.flags & AVFMT_GLOBALHEADER) enc.flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
   CheckOptionValues(job, enc);
   int status = avcodec_open2(&enc, codec, &options);
   optionsLeft.reset(options);
@@ -366,11 +386,17 @@ VideoWriter::VideoWriter(const VideoJob& job, const VideoReader& reader, int64_t
   if (status < 0)
     FailData(std::string("cannot start the ") + codec->name + " encoder for " + job.output + " (" +
              av::ErrorText(status) + "; see --codec and --codec-option)");
+  return choice;
+}
 
+void VideoWriter::AddVideoStream(const VideoJob& job, const AVOutputFormat& muxer,
+                                 bool displayMatrix) {
+  const AVStream& in = *reader_.stream();
+  const AVCodecContext& enc = *encoder_;
   stream_ = avformat_new_stream(format_.get(), nullptr);
   if (!stream_) throw std::bad_alloc();
   avcodec_parameters_from_context(stream_->codecpar, &enc);
-  TagHevc(*muxer, *stream_);
+  TagHevc(muxer, *stream_);
   stream_->time_base = enc.time_base;
   stream_->avg_frame_rate = enc.framerate;
   stream_->sample_aspect_ratio = enc.sample_aspect_ratio;
@@ -378,30 +404,33 @@ VideoWriter::VideoWriter(const VideoJob& job, const VideoReader& reader, int64_t
   if (job.metadata) av_dict_copy(&stream_->metadata, in.metadata, 0);
   av_dict_set(&stream_->metadata, "encoder", nullptr, 0);
   // Side data such as the display matrix: players turn the output as the
-  // input, unless the frames were turned already.
+  // input.
   for (int i = 0; i < in.nb_side_data; ++i) {
-    if (!upright.filter.empty() && in.side_data[i].type == AV_PKT_DATA_DISPLAYMATRIX) continue;
+    if (!displayMatrix && in.side_data[i].type == AV_PKT_DATA_DISPLAYMATRIX) continue;
     uint8_t* data = av_stream_new_side_data(stream_, in.side_data[i].type, in.side_data[i].size);
     if (!data) throw std::bad_alloc();
     std::memcpy(data, in.side_data[i].data, in.side_data[i].size);
   }
+}
 
-  // Streams copied as they are, each checked against the container first.
-  AVFormatContext* input = reader.format();
+void VideoWriter::AddCopiedStreams(const VideoJob& job, const AVOutputFormat& muxer) {
+  AVFormatContext* input = reader_.format();
   mapping_.assign(input->nb_streams, -1);
   transcoders_.resize(input->nb_streams);
-  for (unsigned i = 0; i < input->nb_streams && job.audio; ++i) AddCopiedStream(job, *muxer, i);
+  for (unsigned i = 0; i < input->nb_streams && job.audio; ++i) AddCopiedStream(job, muxer, i);
   if (job.metadata) av_dict_copy(&format_->metadata, input->metadata, 0);
   av_dict_set(&format_->metadata, "encoder", nullptr, 0);
+}
 
+void VideoWriter::OpenFile(const VideoJob& job) {
   file_ = std::make_unique<TemporaryFile>(job.output);
   file_->CloseDescriptor();
   // The muxer reopens its file by name to move the index to the front.
   std::string url = "file:" + file_->path();
   av_freep(&format_->url);
   format_->url = av_strdup(url.c_str());
-  if ((status = avio_open(&format_->pb, url.c_str(), AVIO_FLAG_WRITE)) < 0)
-    FailData(job.output + ": cannot write: " + av::ErrorText(status));
+  int status = avio_open(&format_->pb, url.c_str(), AVIO_FLAG_WRITE);
+  if (status < 0) FailData(job.output + ": cannot write: " + av::ErrorText(status));
   AVDictionary* muxOptions = nullptr;
   std::string ext = Extension(job.output);
   if (ext == "mp4" || ext == "mov" || ext == "m4v")
@@ -414,14 +443,6 @@ VideoWriter::VideoWriter(const VideoJob& job, const VideoReader& reader, int64_t
     FailData(job.output + ": cannot start the file (" + av::ErrorText(status) +
              "); a stream may not fit its container: try another extension or --no-audio");
   headerWritten_ = true;
-
-  AVFrame like{};
-  like.width = reader.width();
-  like.height = reader.height();
-  like.format = AV_PIX_FMT_BGR0;
-  std::string middle = upright.filter;
-  if (!colour.empty()) middle += (middle.empty() ? "" : ",") + colour;
-  converter_ = std::make_unique<av::Converter>(like, in.time_base, pictureAspect, target, middle);
 }
 
 VideoWriter::~VideoWriter() = default;

@@ -35,6 +35,23 @@ class VideoWriter {
   void Finish();
 
  private:
+  // What the encoder was opened with that the frames' conversion needs.
+  struct EncoderChoice {
+    AVPixelFormat target = AV_PIX_FMT_NONE;  // the encoder's pixel format
+    std::string colour;                      // the colour filter into it ("" for none)
+    AVRational pictureAspect{0, 1};          // the input's pixel aspect, before turning
+  };
+  // Opens the encoder for the job's codec and options, sized for frames
+  // turned a quarter when swapsSize.
+  EncoderChoice OpenEncoder(const VideoJob& job, const AVOutputFormat& muxer, bool swapsSize);
+  // The encoded video stream, with the input's metadata and side data (the
+  // display matrix only when displayMatrix).
+  void AddVideoStream(const VideoJob& job, const AVOutputFormat& muxer, bool displayMatrix);
+  // The audio and subtitle streams, copied or re-encoded, and the
+  // container's metadata.
+  void AddCopiedStreams(const VideoJob& job, const AVOutputFormat& muxer);
+  // The temporary file beside OUTPUT, opened and its header written.
+  void OpenFile(const VideoJob& job);
   void Encode(AVFrame* frame);
   // Says once, when a frame's time strays more than a frame and a half from
   // where a constant-rate container shows it, that the times are not kept.
