@@ -338,11 +338,15 @@ VideoWriter::EncoderChoice VideoWriter::OpenEncoder(const VideoJob& job,
   if (!PixelFormatOption(job))
     choice.target = DeeperFormat(*codec, choice.target, DepthOf(in.codecpar->format));
   AVDictionary* options = nullptr;
+  // Freed however this ends: a refused option value fails part way.
+  struct FreeOnExit {
+    AVDictionary*& dictionary;
+    ~FreeOnExit() { av_dict_free(&dictionary); }
+  } freeOptions{options};
   if (const EncoderRow* row = EncoderDefaults(*codec))
     av_dict_parse_string(&options, row->options, "=", ":", 0);
   for (const auto& [key, value] : job.options)
     if (!IsPixelFormatKey(key)) av_dict_set(&options, key.c_str(), value.c_str(), 0);
-  std::unique_ptr<AVDictionary, av::FreeDictionary> optionsLeft;
 
   encoder_.reset(avcodec_alloc_context3(codec));
   if (!encoder_) throw std::bad_alloc();
@@ -379,7 +383,6 @@ VideoWriter::EncoderChoice VideoWriter::OpenEncoder(const VideoJob& job,
   if (muxer.flags & AVFMT_GLOBALHEADER) enc.flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
   CheckOptionValues(job, enc);
   int status = avcodec_open2(&enc, codec, &options);
-  optionsLeft.reset(options);
   if (status >= 0 && av_dict_count(options) > 0)
     FailUsage("--codec-option " + std::string(av_dict_get(options, "", nullptr, AV_DICT_IGNORE_SUFFIX)->key) +
               ": " + codec->name + " has no such option");
