@@ -247,6 +247,7 @@ extern const Command kApplyCommand = {
                 "vexlor apply --codec ffv1 'rd=rand();gd=gs;bd=bs;' in.mov noise.mkv\n"
                 "cat in.png | vexlor apply --format jpg 'rd=gs;gd=rs;bd=bs;' - - > out.jpg",
     .run = RunApply,
+    .takesSignals = true,
 };
 
 }  // namespace vexlor::cli

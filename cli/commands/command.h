@@ -23,6 +23,11 @@ struct Command {
   std::string_view notesTitle = {};                // a list under it, with its title
   std::span<const std::string_view> notes = {};
   int (*run)(Args& args);
+  // Whether the command writes a file or stream that a signal must not leave
+  // half-written (or stops cleanly on one): its stop signals are then taken by
+  // one thread of their own. Other commands keep the signals' default actions
+  // and start faster.
+  bool takesSignals = false;
 };
 
 // Each command's definition, in its own file.

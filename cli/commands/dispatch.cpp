@@ -145,7 +145,6 @@ namespace {
 
 // Dispatches a command line; failures propagate.
 int Dispatch(int argc, char** argv) {
-  InstallSignalCleanup();
   if (argc < 2) FailUsage("missing command (see 'vexlor --help')");
   std::string_view name = argv[1];
   if (name == "--help" || name == "-h" || name == "help") {
@@ -165,6 +164,8 @@ int Dispatch(int argc, char** argv) {
     std::fputs(HelpText(*command).c_str(), stdout);
     return 0;
   }
+  // Before the command starts any thread, which inherits the blocked signals.
+  if (command->takesSignals) InstallSignalCleanup();
   return command->run(args);
 }
 

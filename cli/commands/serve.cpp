@@ -100,6 +100,7 @@ extern const Command kServeCommand = {
                 "vexlor serve -f effect.txt --clamp photo.jpg\n"
                 "vexlor serve --frame 100 'rd=rs;gd=gs;bd=bs*abs(sin(fr/10));' clip.mp4",
     .run = RunServe,
+    .takesSignals = true,
 };
 
 }  // namespace vexlor::cli

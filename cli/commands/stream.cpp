@@ -237,6 +237,7 @@ extern const Command kStreamCommand = {
         "    out.mp4",
     .after = "('vexlor apply PROGRAM in.mp4 out.mp4' does all of it in one command.)",
     .run = RunStream,
+    .takesSignals = true,
 };
 
 }  // namespace vexlor::cli
