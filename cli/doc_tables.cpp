@@ -23,7 +23,7 @@ json Lines(std::string_view text) {
   return lines;
 }
 
-json OptionJson(const OptionSpec& o) {
+json OptionJson(const OptionRow& o) {
   json names = {o.name};
   if (!o.alias.empty()) names.push_back(o.alias);
   json words = json::array();
@@ -36,7 +36,7 @@ json CommandJson(const Command& c) {
   json groups = json::array();
   for (InputKind input : {InputKind::kAny, InputKind::kPicture, InputKind::kVideo}) {
     json options = json::array();
-    for (const OptionSpec& o : c.options)
+    for (const OptionRow& o : c.options)
       if (o.input == input) options.push_back(OptionJson(o));
     if (!options.empty()) groups.push_back({{"title", OptionGroup(input)}, {"options", options}});
   }

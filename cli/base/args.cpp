@@ -16,21 +16,21 @@ void FailErrno(const std::string& what) { FailData(what + ": " + std::strerror(e
 
 namespace {
 
-constexpr OptionSpec kHelp = Flag("--help", "");
+constexpr OptionRow kHelp = Flag("--help", "");
 
-// The spec of an option by its name or alias; --help for every command.
-const OptionSpec* FindSpec(std::span<const OptionSpec> options, std::string_view name) {
-  for (const OptionSpec& option : options)
+// The row of an option by its name or alias; --help for every command.
+const OptionRow* FindOption(std::span<const OptionRow> options, std::string_view name) {
+  for (const OptionRow& option : options)
     if (option.name == name || (!option.alias.empty() && option.alias == name)) return &option;
   return name == kHelp.name ? &kHelp : nullptr;
 }
 
-bool IsOptionLike(std::string_view arg, std::span<const OptionSpec> options) {
-  return (arg.size() > 2 && arg.starts_with("--")) || FindSpec(options, arg);
+bool IsOptionLike(std::string_view arg, std::span<const OptionRow> options) {
+  return (arg.size() > 2 && arg.starts_with("--")) || FindOption(options, arg);
 }
 
 // A number option's value in its range, or a usage failure that says the range.
-void CheckNumber(const OptionSpec& option, const std::string& value) {
+void CheckNumber(const OptionRow& option, const std::string& value) {
   if (!ParseWhole(value, option.min, option.max))
     FailUsage(std::string(option.name) + ": '" + value + "' is not a whole number from " +
               std::to_string(option.min) + " to " + std::to_string(option.max));
@@ -66,11 +66,11 @@ std::optional<int64_t> ParseWhole(std::string_view text, int64_t min, int64_t ma
 }
 
 // Options are stored by their name, whichever spelling was given.
-Args ParseArgs(std::string_view command, std::span<const OptionSpec> options,
+Args ParseArgs(std::string_view command, std::span<const OptionRow> options,
                std::span<char* const> argv) {
   Args args;
   args.command = command;
-  args.specs = options;
+  args.table = options;
   bool optionsDone = false;
   for (size_t i = 0; i < argv.size(); ++i) {
     std::string_view arg = argv[i];
@@ -81,7 +81,7 @@ Args ParseArgs(std::string_view command, std::span<const OptionSpec> options,
     }
     size_t eq = arg.starts_with("--") ? arg.find('=') : std::string_view::npos;
     std::string_view name = arg.substr(0, eq);
-    const OptionSpec* option = FindSpec(options, name);
+    const OptionRow* option = FindOption(options, name);
     if (!option) FailUsage(std::string(command) + ": unknown option " + std::string(name));
     std::string value;
     if (option->value.empty()) {

@@ -25,7 +25,7 @@ enum class InputKind : uint8_t { kAny, kPicture, kVideo };
 
 // One option of a command, defined once: its parsing, its line of --help, the
 // manual page and the completion come from here.
-struct OptionSpec {
+struct OptionRow {
   std::string_view name;   // "--frame" or "-f"
   std::string_view value;  // placeholder ("N"), empty for a flag
   std::string_view help;   // its line of --help; "\n" continues it on the next
@@ -36,18 +36,18 @@ struct OptionSpec {
   InputKind input = InputKind::kAny;
 };
 
-// Option specs for the usual kinds of value.
-constexpr OptionSpec Flag(std::string_view name, std::string_view help,
+// Option rows for the usual kinds of value.
+constexpr OptionRow Flag(std::string_view name, std::string_view help,
                           InputKind input = InputKind::kAny) {
   return {.name = name, .value = {}, .help = help, .input = input};
 }
-constexpr OptionSpec Number(std::string_view name, std::string_view value, int64_t min,
+constexpr OptionRow Number(std::string_view name, std::string_view value, int64_t min,
                             int64_t max, std::string_view help,
                             InputKind input = InputKind::kAny) {
   return {.name = name, .value = value, .help = help, .kind = ValueKind::kNumber, .min = min,
           .max = max, .input = input};
 }
-constexpr OptionSpec Text(std::string_view name, std::string_view value, std::string_view help,
+constexpr OptionRow Text(std::string_view name, std::string_view value, std::string_view help,
                           InputKind input = InputKind::kAny) {
   return {.name = name, .value = value, .help = help, .kind = ValueKind::kText, .input = input};
 }
@@ -56,7 +56,7 @@ inline constexpr int64_t kInt32Min = INT32_MIN, kInt32Max = INT32_MAX;
 // A command line split into options and positional arguments.
 struct Args {
   std::string command;
-  std::span<const OptionSpec> specs;
+  std::span<const OptionRow> table;  // the command's options table
   std::vector<std::pair<std::string, std::string>> options;  // in order given, by name
   std::vector<std::string> positional;
 
@@ -74,7 +74,7 @@ struct Args {
 // options. Values follow as the next argument or as "--name=value". --help is
 // every command's. A usage failure names an unknown option, a missing value
 // or a number out of its range.
-Args ParseArgs(std::string_view command, std::span<const OptionSpec> options,
+Args ParseArgs(std::string_view command, std::span<const OptionRow> options,
                std::span<char* const> argv);
 
 // A whole decimal number from min to max, or nullopt.
@@ -86,7 +86,7 @@ bool ParseTriple(const std::string& text, double out[3]);
 // --rand-seed N (0 to 4294967295): the state of rand()'s generator before
 // the first pixel; nullopt when not given (the generator's first state).
 std::optional<uint32_t> RandSeedOption(const Args& args);
-inline constexpr OptionSpec kRandSeedOption =
+inline constexpr OptionRow kRandSeedOption =
     Number("--rand-seed", "N", 0, UINT32_MAX, "rand()'s generator state before the first pixel");
 
 // Fails with "COMMAND takes ..." unless exactly `count` positional arguments

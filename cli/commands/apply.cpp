@@ -28,8 +28,8 @@ std::optional<Picture> ReadInput(const std::string& input, bool keepOrientationT
 // Refuses the first option given that is for the other kind of input.
 void RefuseOptions(const Args& args, InputKind other, const char* kind) {
   for (const auto& [name, value] : args.options)
-    for (const OptionSpec& spec : args.specs)
-      if (spec.name == name && spec.input == other)
+    for (const OptionRow& row : args.table)
+      if (row.name == name && row.input == other)
         FailUsage(name + " is for " + kind + " only");
 }
 
@@ -156,7 +156,7 @@ constexpr std::string_view kCodecs[] = {"libx264", "libx265", "libvpx-vp9", "lib
                                         "ffv1",    "mpeg4",   "prores_ks",  "huffyuv",
                                         "rawvideo"};
 
-constexpr OptionSpec kOptions[] = {
+constexpr OptionRow kOptions[] = {
     kCarryOption,
     kClampOption,
     kExactTextOption,

@@ -20,7 +20,7 @@ int RunCheck(Args& args) {
   return report.runs ? 0 : kExitData;
 }
 
-constexpr OptionSpec kOptions[] = {
+constexpr OptionRow kOptions[] = {
     Flag("--listing", "show each statement's compiled postfix program"),
     kExactTextOption,
     ProgramFileOption("read PROGRAM from FILE (- for standard input)"),

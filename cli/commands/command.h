@@ -16,7 +16,7 @@ struct Command {
   std::string_view summary;  // one line for the command list
   std::string_view usage;    // the usage lines, without "usage: ", one a line
   std::string_view about;    // what it does: paragraphs, lines broken as shown
-  std::span<const OptionSpec> options;
+  std::span<const OptionRow> options;
   std::string_view examplesTitle;  // "examples", or a title of its own
   std::string_view examples;       // command lines, one a line
   std::string_view after = {};     // a last paragraph, under the examples

@@ -12,26 +12,26 @@
 namespace vexlor::cli {
 
 // Options that several commands share, with the same meaning.
-inline constexpr OptionSpec kClampOption =
+inline constexpr OptionRow kClampOption =
     Flag("--clamp", "limit each channel to 0..255 (the default)");
-inline constexpr OptionSpec kCarryOption =
+inline constexpr OptionRow kCarryOption =
     Flag("--carry", "the plug-in's arithmetic with \"Verify 0-1 limits\" off: a\n"
                     "channel outside 0..1 carries into its neighbour");
-inline constexpr OptionSpec kExactTextOption =
+inline constexpr OptionRow kExactTextOption =
     Flag("--exact-text", "run PROGRAM byte for byte, as the plug-in runs its\n"
                          "saved text (no comments; a space cuts a statement)");
-inline constexpr OptionSpec kLenientOption =
+inline constexpr OptionRow kLenientOption =
     Flag("--lenient", "run a program that cannot do what it says (warnings shown)");
-inline constexpr OptionSpec kThreadsOption =
+inline constexpr OptionRow kThreadsOption =
     Number("--threads", "N", 0, 1024, "threads to filter on (default 0: one per core)");
-inline constexpr OptionSpec kReferenceOption =
+inline constexpr OptionRow kReferenceOption =
     Flag("--reference", "use the straightforward per-pixel frame mapping");
-inline constexpr OptionSpec kQuietOption =
+inline constexpr OptionRow kQuietOption =
     Flag("--quiet", "no progress on standard error (warnings still show)");
-inline constexpr OptionSpec kNoWarningsOption =
+inline constexpr OptionRow kNoWarningsOption =
     Flag("--no-warnings", "no warnings (parts of the program without effect, what a\nrun changes in the output)");
 // -f FILE, with the command's own words for what the file is.
-constexpr OptionSpec ProgramFileOption(std::string_view help) {
+constexpr OptionRow ProgramFileOption(std::string_view help) {
   return {.name = "-f", .value = "FILE", .help = help, .kind = ValueKind::kFile};
 }
 

@@ -54,7 +54,7 @@ std::string Row(std::string_view term, std::string_view text, size_t column) {
 
 // An option's term in the help: its other spelling, its name and its
 // value's placeholder ("-s, --size WxH").
-std::string Term(const OptionSpec& option) {
+std::string Term(const OptionRow& option) {
   std::string alias = option.alias.empty() ? "" : std::string(option.alias) + ", ";
   return alias + std::string(option.name) +
          (option.value.empty() ? "" : " " + std::string(option.value));
@@ -122,11 +122,11 @@ std::string Wrapped(std::string_view text, std::string_view first, std::string_v
 std::string HelpText(const Command& command) {
   std::string out = UsageLines(command.usage) + "\n" + std::string(command.about) + "\n";
   size_t column = 0;
-  for (const OptionSpec& o : command.options) column = std::max(column, Term(o).size() + 4);
+  for (const OptionRow& o : command.options) column = std::max(column, Term(o).size() + 4);
   const char* gap = "\n";
   for (InputKind input : {InputKind::kAny, InputKind::kPicture, InputKind::kVideo}) {
     std::string rows;
-    for (const OptionSpec& o : command.options)
+    for (const OptionRow& o : command.options)
       if (o.input == input) rows += Row(Term(o), o.help, column);
     if (rows.empty()) continue;
     out += gap + std::string(OptionGroup(input)) + ":\n" + rows;

@@ -42,7 +42,7 @@ int RunFrames(Args& args) {
   return 0;
 }
 
-constexpr OptionSpec kOptions[] = {
+constexpr OptionRow kOptions[] = {
     Flag("--count", "print only the frame count"),
     Flag("--keys", "print only the key frames' numbers, one a line"),
 };

@@ -66,7 +66,7 @@ int RunServe(Args& args) {
   return 0;
 }
 
-constexpr OptionSpec kOptions[] = {
+constexpr OptionRow kOptions[] = {
     Number("--port", "N", 0, 65535, "port to listen on (default 0: a free one)"),
     Text("--host", "ADDR", "address to listen on (default 127.0.0.1; others get a warning)"),
     Flag("--carry", "start with \"Verify 0-1 limits\" unchecked: a channel\n"

@@ -196,7 +196,7 @@ int RunStream(Args& args) {
   return 0;
 }
 
-constexpr OptionSpec kOptions[] = {
+constexpr OptionRow kOptions[] = {
     {.name = "--size", .value = "WxH", .help = "frame size in pixels (required)",
      .kind = ValueKind::kText, .alias = "-s"},
     kCarryOption,

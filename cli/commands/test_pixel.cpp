@@ -64,12 +64,12 @@ int RunPixel(Args& args) {
   return 0;
 }
 
-constexpr OptionSpec kTestOptions[] = {
+constexpr OptionRow kTestOptions[] = {
     kExactTextOption,
     ProgramFileOption("read PROGRAM from FILE (- for standard input)"),
 };
 
-constexpr OptionSpec kPixelOptions[] = {
+constexpr OptionRow kPixelOptions[] = {
     Text("--rgb", "R,G,B", "source channels rs, gs, bs (0 to 255/256; above 1 warns)"),
     Text("--bytes", "R,G,B", "source channels as bytes 0..255 (each divided by 256)"),
     Number("--frame", "N", kInt32Min, kInt32Max, "frame number fr"),

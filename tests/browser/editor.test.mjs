@@ -387,7 +387,7 @@ test("the inspector follows a pixel as vexlor pixel does, and keeps it under the
     const box = await page.locator("#filtered-view").boundingBox();
     const under = await page.evaluate(([a, b]) => fromPane(a, b), [px - box.x, py - box.y]);
     assert.deepEqual(under, [200, 150], `after ${i + 1} wheel steps`);
-    if (i === 2) await page.screenshot({ path: path.join(path.dirname(screenshot), "editor-inspector.png") });
+    if (i === 2) await page.screenshot({ path: path.join(path.dirname(screenshot), "editor-pixel.png") });
   }
   assert.equal(await page.evaluate(() => view.scale), 32);
   // Sharp pixels: one picture pixel is 32 CSS pixels of one colour.
