@@ -73,6 +73,9 @@ else()
           DESTINATION ${CMAKE_INSTALL_DOCDIR})
   install(FILES ${PROJECT_SOURCE_DIR}/docs/api.md ${PROJECT_SOURCE_DIR}/docs/architecture.md
                 ${PROJECT_SOURCE_DIR}/docs/bad-inputs.md ${PROJECT_SOURCE_DIR}/docs/editor.png
+                ${PROJECT_SOURCE_DIR}/docs/editor-pixel.png
+                ${PROJECT_SOURCE_DIR}/docs/editor-language.png
+                ${PROJECT_SOURCE_DIR}/docs/editor-video.png
           DESTINATION ${CMAKE_INSTALL_DOCDIR}/docs)
   install(FILES ${PROJECT_SOURCE_DIR}/host/dialog.png DESTINATION ${CMAKE_INSTALL_DOCDIR}/host)
 endif()

@@ -184,6 +184,18 @@ check "deb depends on every linked library" depends_cover_libraries
 check "deb copyright file" bash -c 'dpkg-deb --fsys-tarfile "$1" |
   tar -xOf - ./usr/share/doc/vexlor/copyright | cmp - "$2"' _ "$deb" "$src/docs/copyright"
 
+# Every local file the installed README links to is in the package beside it.
+readme_links_shipped() {
+  local files link missing=()  # $1: the .deb
+  files=$(dpkg-deb -c "$1" | awk '{print $NF}')
+  for link in $(dpkg-deb --fsys-tarfile "$1" | tar -xOf - ./usr/share/doc/vexlor/README.md |
+      grep -o '](\(docs\|host\)/[^)#]*' | cut -c3- | sort -u); do
+    grep -qxF "./usr/share/doc/vexlor/$link" <<<"$files" || missing+=("$link")
+  done
+  [ ${#missing[@]} -eq 0 ] || { echo "not shipped: ${missing[*]}"; return 1; }
+}
+check "deb ships what its README links to" readme_links_shipped "$deb"
+
 # Install and remove it in a scratch dpkg root: nothing is left behind.
 admin=$tmp/dpkg/var/lib/dpkg
 mkdir -p "$admin/info" "$admin/updates" "$admin/triggers"
